@@ -1,0 +1,121 @@
+#include "archive/driver.h"
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "fileio/fatal.h"
+#include "fs/folders.h"
+#include "fs/paths.h"
+#include "platform/platform.h"
+
+RunState* beginRun() {
+  RunState* run = (RunState*)pfAlloc(sizeof(RunState));
+  if (!run) failOutOfMemory();
+  decoder = &run->decoder;
+  app.cancelFlag = 0;
+  app.endOfArchive = false;
+  clearPreviousName();
+  resetHeadRing(&run->ring, app.stubImage);
+  return run;
+}
+
+void endRun(RunState* run) {
+  decoder = 0;
+  pfFree(run);
+}
+
+void readNextEntry(RunState* run, const char* targetFolder, EntryHeader* h) {
+  readEntryHeader(targetFolder, h);
+  checkEntryName(h);
+  if (h->isFolder) return;
+  checkFileEntry(&run->ring, h);
+  setCurrentLength(&run->ring, h->fileSize);
+}
+
+void decodeFileEntry(RunState* run, const EntryHeader* h, bool skip) {
+  HeadRing* ring = &run->ring;
+  const uint32_t ref = referencedSlot(ring, h->back);
+  copyPrefix(ring, ref, h->prefixLength);
+  const Preset preset = presetBytes(ring, ref, h->prefixLength);
+  decodeEntry(h->fileSize - h->prefixLength, preset.bytes, preset.length, ring->slots[ring->current].bytes,
+              h->prefixLength, skip, skip ? 0 : &app.outputFile);
+}
+
+static void showStatus(StatusId id, const char* word, const ByteString* path) {
+  ByteString text = {};
+  bsAppendText(&text, word);
+  bsAppend(&text, bsText(path), path->length);
+  pfShowStatus(id, bsText(&text), bsText(path));
+  bsRelease(&text);
+}
+
+static void makeFolders(const char* folderPath) {
+  ByteString failed = {};
+  if (!createFolderPath(folderPath, &failed)) failFolder(bsText(&failed));
+}
+
+// Asks before anything at `path` is replaced. Returns false when the user
+// cancels; sets *skip for No.
+static bool askOverwrite(const ByteString* path, bool* skip) {
+  *skip = false;
+  if (pfProbe(bsText(path)) == kProbeNothing) return true;
+  ByteString question = {};
+  bsAppend(&question, bsText(path), path->length);
+  bsAppendText(&question, kTextExistsOverwrite);
+  int answer = pfMessageBox(MsgOverwrite, bsText(&question), bsText(path), kMbYesNoCancel | kMbIconQuestion, true);
+  bsRelease(&question);
+  if (answer == kIdYes) return true;
+  if (answer == kIdNo) {
+    *skip = true;
+    return true;
+  }
+  app.cancelFlag = 1;
+  return false;
+}
+
+void extractAll(const char* targetFolder) {
+  RunState* run = beginRun();
+  HeadRing* ring = &run->ring;
+  EntryHeader h = {};
+  ByteString folder = {};
+
+  while (!app.endOfArchive && !app.cancelFlag) {
+    readNextEntry(run, targetFolder, &h);
+    if (h.isFolder) {
+      bsAssign(&folder, bsText(&h.fullPath), h.fullPath.length - 1);
+      makeFolders(bsText(&folder));
+      continue;
+    }
+
+    showStatus(StatusProcessing, kTextProcessing, &h.fullPath);
+    bool skip;
+    if (!askOverwrite(&h.fullPath, &skip)) break;
+    showStatus(skip ? StatusSkipping : StatusExtracting, skip ? kTextSkipping : kTextExtracting, &h.fullPath);
+
+    folderPartOf(bsText(&h.fullPath), &folder);
+    makeFolders(bsText(&folder));
+
+    if (!skip) {
+      bind(&app.outputFile, bsText(&h.fullPath));
+      createForWriting(&app.outputFile);
+      if (takeIoError()) failWrite();
+      writeBlock(&app.outputFile, ring->slots[referencedSlot(ring, h.back)].bytes, h.prefixLength);
+      if (takeIoError()) failWrite();
+    }
+
+    decodeFileEntry(run, &h, skip);
+
+    if (!skip) {
+      if (!pfSetFileTimes(handleOf(&app.outputFile), h.creationTime, h.lastAccessTime, h.lastWriteTime)) failWrite();
+      close(&app.outputFile);
+      if (takeIoError()) failWrite();
+      if (app.cancelFlag) pfDeleteFile(bsText(&h.fullPath));
+    }
+    advanceHeadRing(ring);
+  }
+
+  close(&app.archiveFile);
+  if (takeIoError()) failRead();
+  bsRelease(&folder);
+  bsRelease(&h.entryName);
+  bsRelease(&h.fullPath);
+  endRun(run);
+}

@@ -1,0 +1,33 @@
+# Host build: native g++. The stub is built by the same tree through the
+# i686-w64-mingw32 toolchain as an external project, so one configure and one
+# build give both.
+enable_testing()
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo)
+endif()
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+include(ExternalProject)
+set(VELLICOR_STUB ${CMAKE_BINARY_DIR}/stub/vellicor_stub.exe)
+ExternalProject_Add(stub
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/stub
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+             -DCMAKE_BUILD_TYPE=MinSizeRel
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS 1
+  BUILD_BYPRODUCTS ${VELLICOR_STUB})
+
+# The core with POSIX files; the user-interface side is linked separately.
+add_library(vellicor_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/host/host_files.cpp)
+target_include_directories(vellicor_core PUBLIC ${CMAKE_SOURCE_DIR})
+# Scripted answers to message boxes and recorded texts, for the unit tests.
+add_library(vellicor_scripted_ui STATIC ${CMAKE_SOURCE_DIR}/platform/host/scripted_ui.cpp)
+target_link_libraries(vellicor_scripted_ui PUBLIC vellicor_core)
+
+foreach(dir encode tools tests/unit tests/e2e bench)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()

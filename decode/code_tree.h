@@ -1,0 +1,36 @@
+// Adaptive prefix codes over 512 symbols, rebuilt from running counts. The
+// compressor keeps the same counts and rebuilds at the same points, so both
+// sides derive identical trees; every order and tie-break below matters.
+#pragma once
+#include <stdint.h>
+
+static const int kSymbols = 512;
+static const int kNodes = 2 * kSymbols - 1;
+static const int16_t kNoChild = -1;
+
+struct CodeNode {
+  int32_t symbol;   // leaves only
+  int32_t weight;   // the leaf's count at the build, or the sum of the children
+  int16_t child0;   // kNoChild for a leaf
+  int16_t child1;
+};
+
+struct CodeTree {
+  CodeNode nodes[kNodes];   // 0..511 leaves, 512..1022 internal, 1022 the root
+  int16_t order[kSymbols];  // the build's work list; order[0] is the root after it
+  int32_t counts[kSymbols]; // decoded so far in this entry, plus 1
+  int32_t rank[kSymbols];   // position of each leaf after the last sort
+};
+
+static const int16_t kRoot = kNodes - 1;
+
+void resetCodeTree(CodeTree* t);
+void buildCodeTree(CodeTree* t);
+// Walks from the root taking one bit per step from readBit.
+int decodeSymbol(const CodeTree* t);
+// True when both trees are rebuilt before the symbol with this index.
+inline bool isRebuildPoint(uint32_t symbolCount) {
+  return (symbolCount & 255) == 0 && (symbolCount < 2048 || (symbolCount & 1023) == 0);
+}
+// Counts grow without any cap; they wrap as 32-bit values would.
+inline void countSymbol(CodeTree* t, int s) { t->counts[s] = (int32_t)((uint32_t)t->counts[s] + 1u); }

@@ -1,0 +1,47 @@
+// LZ77 with two adaptive prefix codes: one symbol tree (literals and match
+// lengths) and one distance tree, decoded through a 40,960-byte window that
+// keeps 8,192 bytes of history and writes the file out in 32,768-byte pieces.
+#pragma once
+#include <stdint.h>
+#include "decode/code_tree.h"
+#include "fileio/block_file.h"
+
+static const int32_t kWindowSize = 40960;
+static const int32_t kSlideSize = 32768;
+static const int32_t kMaxDistance = 8192;
+static const int32_t kMaxPreset = 8192;
+static const int32_t kMaxMatch = 4352;
+
+struct DecoderState {
+  uint8_t window[kWindowSize];
+  // Positions count from the first preset byte. A legal file of up to
+  // 2,147,483,647 bytes plus 8,192 preset bytes passes the signed 32-bit
+  // range, so the positions and the produced count are 64-bit.
+  int64_t writePos;
+  int64_t base;
+  int32_t flushFrom;
+  int32_t presetLength;
+  int32_t captureOffset;
+  uint8_t* capture;
+  bool skip;
+  BlockFile* out;
+  int64_t produced;
+  uint32_t symbolCount;
+  CodeTree symbolTree;
+  CodeTree distanceTree;
+  uint8_t bitByte;
+  uint8_t bitsUsed;
+};
+
+// The decoder of the current run (allocated once per run by its owner).
+extern DecoderState* decoder;
+
+// Produces `total` bytes of one file entry after `presetLength` bytes of
+// context, capturing file offsets below 16,384 into `capture`. Writes to
+// `out` unless `skip`. Stops early when the cancel flag is set. Malformed
+// data (a distance before the window's start, a match that runs past the
+// recorded size) ends the process as a damaged file.
+void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uint8_t* capture,
+                 int32_t captureOffset, bool skip, BlockFile* out);
+void putByte(uint8_t byte);
+void finalFlush();

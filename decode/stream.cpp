@@ -1,0 +1,54 @@
+#include "decode/stream.h"
+#include "app/app_state.h"
+#include "decode/crc.h"
+#include "decode/decoder.h"
+#include "fileio/fatal.h"
+
+// Loads the next block: reads up to 4,098 bytes, unmasks the data bytes with
+// the key (the last two bytes read are the check bytes and are never masked),
+// and checks the CRC over the clear data followed by the check bytes.
+static void loadBlock() {
+  uint32_t n = 0;
+  readBlock(&app.archiveFile, app.blockBuffer, kBlockBytes, &n);
+  uint32_t crc = 0;
+  const bool masked = app.passwordProtected;
+  const uint8_t* key = (const uint8_t*)bsText(&app.key);
+  const int32_t keyLength = (int32_t)app.key.length;
+  if (masked && keyLength == 0) failDamaged();  // nothing to unmask with
+  for (uint32_t j = 0; j < n; ++j) {
+    if (masked && j + 2 < n) {
+      app.blockBuffer[j] ^= key[app.keyPos];
+      if (++app.keyPos >= keyLength) app.keyPos = 0;
+    }
+    crc = crcStep(crc, app.blockBuffer[j]);
+  }
+  app.crcRegister = crc;
+  if (crc != 0) failDamaged();
+  app.blockDataCount = (int32_t)n - 2;
+}
+
+uint8_t readStreamByte() {
+  const int32_t i = (int32_t)(app.consumedCount % kBlockData);
+  if (i == 0) loadBlock();
+  if (i >= app.blockDataCount) failRead();
+  if (i == app.blockDataCount - 1 && atEnd(&app.archiveFile)) app.endOfArchive = true;
+  ++app.consumedCount;
+  return app.blockBuffer[i];
+}
+
+uint32_t readBit() {
+  DecoderState* d = decoder;
+  if (d->bitsUsed == 0) d->bitByte = readStreamByte();
+  uint32_t bit = d->bitByte & 1;
+  d->bitByte >>= 1;
+  d->bitsUsed = (d->bitsUsed + 1) & 7;
+  return bit;
+}
+
+uint32_t readBits(int count) {
+  uint32_t v = 0;
+  for (int k = 0; k < count; ++k) v |= readBit() << k;
+  return v;
+}
+
+void resetBits() { decoder->bitsUsed = 0; }

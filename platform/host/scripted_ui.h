@@ -1,0 +1,38 @@
+// The user-interface side of the seam for the unit tests: message boxes are
+// answered from a script and recorded, status lines are recorded, and the
+// process exit becomes an exception that the test catches.
+#pragma once
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace scripted {
+
+struct Box {
+  MessageId id;
+  std::string text;     // code page 932, as the stub would show it
+  std::string subject;  // the path or name the text names, if any
+  uint32_t flags;
+  bool owned;
+};
+
+struct Status {
+  StatusId id;
+  std::string text;
+};
+
+struct Exit {
+  uint32_t code;
+};
+
+extern std::vector<Box> boxes;
+extern std::deque<int> answers;  // taken in order; an empty queue answers OK (or Cancel to a question)
+extern std::vector<Status> statuses;
+extern int pumps;
+extern int cancelAtPump;  // sets the cancel flag at this pump (counted from 1); 0 never
+
+void reset();
+
+}  // namespace scripted

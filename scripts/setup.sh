@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Idempotent: packages already present are not fetched again.
+# Wine is optional for building; when it cannot be installed the end-to-end
+# tests report themselves as skipped (loudly), never as passed.
+set -uo pipefail
+
+log() { printf 'setup: %s\n' "$*" >&2; }
+have_pkg() { dpkg-query -W -f '${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+export DEBIAN_FRONTEND=noninteractive
+
+updated=0
+update_once() { [ $updated = 1 ] || { as_root apt-get update -qq >&2 || true; updated=1; }; }
+
+# 32-bit Wine comes first: a library that the host packages pull in from the
+# security suite must not get ahead of its i386 twin, or Wine cannot install.
+# The i386 index of the security suite can lag behind the amd64
+# one; pinning that suite low lets apt pick matching versions from the main
+# suite instead of reporting held broken packages.
+if ! have_pkg wine32:i386 || ! have_pkg wine; then
+  log "installing 32-bit Wine"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+    updated=0
+  fi
+  if [ ! -f /etc/apt/preferences.d/vellicor-security-pin ]; then
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' |
+      as_root tee /etc/apt/preferences.d/vellicor-security-pin >/dev/null
+    updated=0
+  fi
+  update_once
+  as_root apt-get install -y -qq --no-install-recommends libgstreamer-plugins-base1.0-0:i386 >&2 || true
+  as_root apt-get install -y -qq --no-install-recommends wine32:i386 >&2 &&
+  as_root apt-get install -y -qq --no-install-recommends wine >&2 ||
+    log "WARNING: 32-bit Wine could not be installed; the end-to-end tests will be SKIPPED"
+fi
+
+HOST_PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+           g++-mingw-w64-i686 binutils-mingw-w64-i686 zlib1g-dev
+           zstd xz-utils gzip)
+GUI_PKGS=(xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils)
+
+missing=()
+for p in "${HOST_PKGS[@]}" "${GUI_PKGS[@]}"; do have_pkg "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing: ${missing[*]}"
+  update_once
+  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2 ||
+    { log "FAILED to install host packages"; exit 1; }
+fi
+
+# The Japanese locale makes Wine's ANSI code page 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+  log "generating ja_JP.UTF-8"
+  as_root sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >&2 || log "locale-gen failed"
+fi
+
+exit 0
