@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/app_state.h"
+#include "core_support.h"
+#include "fileio/fatal.h"
+#include "platform/host/scripted_ui.h"
+
+namespace {
+
+struct FileLayerTest : ::testing::Test {
+  TestArchive tmp;  // only for its folder
+  BlockFile f{};
+  void SetUp() override { resetAppState(); }
+  std::string at(const char* name) { return tmp.dir + "/" + name; }
+};
+
+TEST_F(FileLayerTest, PendingCodesFollowTheirRules) {
+  openForReading(&f);
+  EXPECT_EQ(takeIoError(), kIoUnbound);
+  deleteFile(&f);
+  EXPECT_EQ(takeIoError(), kIoUnbound);
+  close(&f);
+  EXPECT_EQ(takeIoError(), kIoNotOpen);
+
+  writeFileBytes(at("in"), Bytes(10, 'a'));
+  bind(&f, at("in").c_str());
+  openForReading(&f);
+  EXPECT_EQ(takeIoError(), 0u);
+  uint8_t buf[20];
+  uint32_t got = 99;
+  readBlock(&f, buf, 20, &got);  // a short read with an out-count is no error
+  EXPECT_EQ(got, 10u);
+  EXPECT_EQ(takeIoError(), 0u);
+  EXPECT_TRUE(atEnd(&f));
+  readBlock(&f, buf, 1);  // without one it is code 100
+  EXPECT_EQ(takeIoError(), kIoShortRead);
+  writeBlock(&f, buf, 1);  // read-only
+  EXPECT_EQ(takeIoError(), kIoNotOpen);
+  EXPECT_EQ(size(&f), 10);
+  // A failure stays pending across later successes and is replaced by the next.
+  close(&f);
+  close(&f);
+  EXPECT_EQ(size(&f), -1);
+  EXPECT_EQ(takeIoError(), kIoNotOpen);
+  EXPECT_EQ(takeIoError(), 0u);
+
+  bind(&f, at("missing").c_str());
+  openForReading(&f);
+  EXPECT_NE(takeIoError(), 0u);
+  EXPECT_EQ(f.state, FileClosed);
+}
+
+TEST_F(FileLayerTest, OverlongNameFailsWithoutOpeningAShortenedName) {
+  std::string name = tmp.dir + "/" + std::string(300 - tmp.dir.size(), 'n');
+  std::string shortened = name.substr(0, kMaxFileName);
+  bind(&f, name.c_str());
+  createForWriting(&f);
+  EXPECT_NE(takeIoError(), 0u);
+  EXPECT_EQ(f.state, FileClosed);
+  std::error_code ec;
+  EXPECT_FALSE(std::filesystem::exists(shortened, ec));
+  EXPECT_FALSE(std::filesystem::exists(name, ec));
+  // Exactly 259 bytes still fit.
+  bind(&f, shortened.c_str());
+  EXPECT_FALSE(f.nameTooLong);
+}
+
+TEST_F(FileLayerTest, FatalExitDeletesTheOutputOnlyWhileItIsOpen) {
+  writeFileBytes(at("archive"), Bytes(4, 0));
+  bind(&app.archiveFile, at("archive").c_str());
+  openForReading(&app.archiveFile);
+  bind(&app.outputFile, at("partial").c_str());
+  createForWriting(&app.outputFile);
+  writeBlock(&app.outputFile, "abc", 3);
+  try {
+    failWrite();
+  } catch (const scripted::Exit& e) {
+    EXPECT_EQ(e.code, 1u);
+  }
+  EXPECT_FALSE(std::filesystem::exists(at("partial")));
+  EXPECT_EQ(scripted::boxes.at(0).id, MsgWriteFailed);
+  EXPECT_EQ(app.archiveFile.state, FileClosed);
+
+  // A finished (closed) output file stays.
+  openForReading(&app.archiveFile);
+  bind(&app.outputFile, at("done").c_str());
+  createForWriting(&app.outputFile);
+  close(&app.outputFile);
+  EXPECT_THROW(failRead(), scripted::Exit);
+  EXPECT_TRUE(std::filesystem::exists(at("done")));
+}
+
+}  // namespace
