@@ -1,4 +1,5 @@
 #include "decode/code_tree.h"
+#include "decode/decoder.h"
 #include "decode/stream.h"
 
 // Weights are compared as the signed 32-bit values they are; sums wrap as
@@ -68,9 +69,22 @@ void buildCodeTree(CodeTree* t) {
 }
 
 int decodeSymbol(const CodeTree* t) {
-  const CodeNode* node = &t->nodes[kRoot];
+  // The bit-by-bit walk with the bit reader's state held in locals: one
+  // stream byte is fetched when the first of its bits is needed, exactly as
+  // readBit does.
+  DecoderState* d = decoder;
+  uint32_t byte = d->bitByte;
+  uint32_t used = d->bitsUsed;
+  const CodeNode* nodes = t->nodes;
+  int n = kRoot;
   do {
-    node = &t->nodes[readBit() ? node->child1 : node->child0];
-  } while (node->child0 != kNoChild);
-  return node->symbol;
+    if (used == 0) byte = readStreamByte();
+    const uint32_t bit = byte & 1;
+    byte >>= 1;
+    used = (used + 1) & 7;
+    n = bit ? nodes[n].child1 : nodes[n].child0;
+  } while (nodes[n].child0 != kNoChild);
+  d->bitByte = (uint8_t)byte;
+  d->bitsUsed = (uint8_t)used;
+  return nodes[n].symbol;
 }
