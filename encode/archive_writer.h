@@ -1,0 +1,99 @@
+// Writes a self-extracting file: the stub, the archive header and the block
+// stream of entry records and coded data. The writer keeps the same head ring
+// as the decoder, so it knows which earlier heads every entry may use as its
+// shared prefix and preset context.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <algorithm>
+#include <string>
+
+#include "archive/entries.h"
+#include "encode/bit_writer.h"
+#include "encode/block_writer.h"
+#include "encode/lz_encoder.h"
+
+static const uint32_t kArchiveStubSize = 26112;
+static const uint64_t kLargestArchive = 2147483647ull;   // expectedSize is signed 32-bit
+static const uint64_t kLargestStoredFile = 2147483647ull;
+static const uint32_t kSlotBytes = 16384;
+// Bytes of a file that beginFileEntry needs up front: its head plus the part
+// that the choice of preset context can affect.
+static const uint32_t kEntryLookahead = kSlotBytes + 8192;
+static const uint32_t kMaxSharedName = 257;
+
+struct ArchiveSettings {
+  const uint8_t* stub;         // kArchiveStubSize bytes; its first 16,384 are head slot 0
+  std::string comment;         // code page 932, no 0 bytes
+  std::string launchFile;      // code page 932, no 0 bytes
+  uint8_t passwordFlags = 0;   // 0: no password; bit 0: the stub masks the typed text
+  std::string password;        // code page 932, not empty when passwordFlags != 0
+  int level = kDefaultLevel;
+  uint64_t sizeLimit = kLargestArchive;
+};
+
+struct FileTimes {
+  uint64_t creation, lastAccess, lastWrite;  // FILETIME
+};
+
+struct ArchiveStats {
+  uint64_t folders, files, inputBytes;
+  uint64_t prefixOnlyFiles;   // stored as a record (prefix of an earlier head)
+  uint64_t prefixBytes;       // bytes taken from earlier heads
+  uint64_t nonDefaultContext; // files coded against another slot than the previous file's
+  uint64_t trialBytes;        // bytes coded only to compare contexts
+};
+
+static const uint32_t kGramBucketBits = 18;
+static const uint32_t kMaxSlotGrams = 3072;
+
+struct ArchiveWriter {
+  ArchiveSettings settings;
+  int fd;
+  uint32_t headerBytes;        // stub + header
+  bool failed;
+  int ioErrno;
+  BlockWriter blocks;
+  BitWriter bits;
+  BitWriter trialBits;         // counts only
+  EntryEncoder* encoder;
+  HeadRing ring;
+  std::string previousName;
+  ArchiveStats stats;
+  // The entry being written.
+  bool inFile;
+  uint32_t fileLeft;           // bytes still to come through feedFileEntry
+  bool coding;                 // the entry has coded data
+  // Which slots hold which sampled 4-byte sequences of their heads: one bit
+  // per slot in the bucket of each sampled sequence.
+  uint64_t gramSlots[1u << kGramBucketBits][4];
+  uint32_t slotGrams[256][kMaxSlotGrams];
+  uint16_t slotGramCount[256];
+};
+
+ArchiveWriter* newArchiveWriter();
+void freeArchiveWriter(ArchiveWriter* w);
+
+// Writes the stub and the header to `fd` (a fresh file, at offset 0) and
+// prepares the block stream. False on a write failure.
+bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings);
+// A folder entry; `name` is the folder's path without the trailing "\.".
+void addFolderEntry(ArchiveWriter* w, const std::string& name);
+// A file entry of `size` bytes; `head` holds its first min(size,
+// kEntryLookahead) bytes, the rest follows through feedFileEntry.
+void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times, uint32_t size,
+                    const uint8_t* head);
+void feedFileEntry(ArchiveWriter* w, const uint8_t* bytes, size_t count);
+void endFileEntry(ArchiveWriter* w);
+// Writes the last block and the expected size. False on a write failure or
+// when the file would pass settings.sizeLimit; *totalSize gets the size.
+bool finishArchive(ArchiveWriter* w, uint64_t* totalSize);
+// The file size so far (what is written plus what is pending).
+uint64_t archiveBytesSoFar(const ArchiveWriter* w);
+// False once a write failed or the size limit was passed.
+bool archiveWriterOk(const ArchiveWriter* w);
+
+// The share marker form of `name` after `previous`: the record's name bytes
+// without the terminator.
+std::string nameRecordBytes(const std::string& previous, const std::string& name);

@@ -1,0 +1,369 @@
+#include "encode/lz_encoder.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+LzParams lzParamsForLevel(int level) {
+  switch (level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level) {
+    case 1: return {8, 32, 1, false};
+    case 2: return {32, 128, 1, false};
+    case 3: return {16, 64, 1, true};
+    case 4: return {48, 256, 2, true};
+    default: return {256, 1024, 3, true};
+  }
+}
+
+EntryEncoder* newEntryEncoder() {
+  EntryEncoder* e = (EntryEncoder*)calloc(1, sizeof(EntryEncoder));
+  if (e) e->nextBase = 1;
+  return e;
+}
+
+void freeEntryEncoder(EntryEncoder* e) { free(e); }
+
+uint32_t entrySymbols(const EntryEncoder* e) { return e->coder.symbolCount; }
+
+// ---- hash tables ----
+
+static inline uint32_t hash3(const uint8_t* p) {
+  const uint32_t x = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+  return (x * 2654435761u) >> (32 - kHash3Bits);
+}
+
+static inline uint8_t* at(EntryEncoder* e, uint32_t p) { return e->buffer + (p - e->bufStart); }
+
+// Enters every position below `upTo` whose three bytes are in the buffer.
+static inline void insertUpTo(EntryEncoder* e, uint32_t upTo) {
+  uint32_t p = e->inserted;
+  const uint32_t limit = e->filled >= 2 ? e->filled - 2 : 0;  // p + 2 < filled
+  if (upTo > limit) upTo = limit;
+  for (; p < upTo; ++p) {
+    const uint8_t* b = at(e, p);
+    const uint32_t h = hash3(b);
+    e->prev[p & (kPrevSize - 1)] = e->head3[h];
+    e->head3[h] = p;
+    e->head2[b[0] | b[1] << 8] = p;
+  }
+  if (p > e->inserted) e->inserted = p;
+}
+
+static inline uint32_t matchLength(const uint8_t* a, const uint8_t* b, uint32_t maxLen) {
+  uint32_t n = 0;
+  while (n + 8 <= maxLen) {
+    uint64_t x, y;
+    memcpy(&x, a + n, 8);
+    memcpy(&y, b + n, 8);
+    if (x != y) return n + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < maxLen && a[n] == b[n]) ++n;
+  return n;
+}
+
+// Matches at p, by increasing length, each with the shortest distance that
+// reaches it. The window holds the preset bytes and what the entry produced
+// so far, at most 8,192 bytes back; a match never runs past maxLen.
+static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* out) {
+  if (maxLen < (uint32_t)kMinMatch) return 0;
+  const uint32_t minPos = p - e->entryBase > (uint32_t)kMaxMatchDistance ? p - kMaxMatchDistance : e->entryBase;
+  const uint8_t* cur = at(e, p);
+  uint32_t best = 1;
+  int count = 0;
+  auto record = [&](uint32_t length, uint32_t c) {
+    best = length;
+    Candidate cand = {(uint16_t)length, (uint16_t)(p - c)};
+    if (count < kMaxCandidates) out[count++] = cand;
+    else out[kMaxCandidates - 1] = cand;
+  };
+
+  uint32_t c = e->head2[cur[0] | cur[1] << 8];
+  if (c >= minPos && c < p) {
+    uint32_t n = matchLength(at(e, c), cur, maxLen);
+    if (n >= 2) record(n, c);
+  }
+  if (maxLen < 3 || best >= maxLen || best >= (uint32_t)e->params.niceLength) return count;
+  if (p + 2 >= e->filled) return count;
+
+  c = e->head3[hash3(cur)];
+  int depth = e->params.chainDepth;
+  while (c >= minPos && c < p && depth-- > 0) {
+    const uint8_t* cand = at(e, c);
+    if (cand[best] == cur[best]) {
+      uint32_t n = matchLength(cand, cur, maxLen);
+      if (n > best) {
+        record(n, c);
+        if (n >= maxLen || n >= (uint32_t)e->params.niceLength) break;
+      }
+    }
+    const uint32_t next = e->prev[c & (kPrevSize - 1)];
+    if (next >= c) break;  // a slot reused by a newer position: the chain ends
+    c = next;
+  }
+  return count;
+}
+
+// ---- costs ----
+
+static inline uint32_t matchCost(const EntryEncoder* e, uint32_t length, uint32_t distance) {
+  const uint32_t ls = (uint32_t)lengthSymbol((int)length);
+  return e->symbolLength[ls] + (ls == 511 ? 12 : 0) + e->distanceLength[distanceSymbol((int)distance)] + 4;
+}
+
+// Code lengths of the coder's current trees.
+static void costsFromCoder(EntryEncoder* e) {
+  for (int s = 0; s < kSymbols; ++s) {
+    e->symbolLength[s] = e->coder.symbolCodes.length[s];
+    e->distanceLength[s] = e->coder.distanceCodes.length[s];
+  }
+}
+
+// Code lengths of trees built from the coder's counts plus `extra` counts:
+// what the codes will look like while this segment is coded.
+static void costsFromCounts(EntryEncoder* e, const uint32_t* extraSymbols, const uint32_t* extraDistances) {
+  CodeTree* t = &e->scratch;
+  for (int s = 0; s < kSymbols; ++s) {
+    t->counts[s] = (int32_t)((uint32_t)e->coder.symbolTree.counts[s] + extraSymbols[s]);
+    t->rank[s] = e->coder.symbolTree.rank[s];
+  }
+  buildCodeTree(t);
+  codeLengthsFromTree(t, e->symbolLength);
+  for (int s = 0; s < kSymbols; ++s) {
+    t->counts[s] = (int32_t)((uint32_t)e->coder.distanceTree.counts[s] + extraDistances[s]);
+    t->rank[s] = e->coder.distanceTree.rank[s];
+  }
+  buildCodeTree(t);
+  codeLengthsFromTree(t, e->distanceLength);
+}
+
+// ---- coding ----
+
+static inline void codeToken(EntryEncoder* e, uint32_t p, Candidate t) {
+  if (t.length == 1) codeLiteral(&e->coder, e->out, *at(e, p));
+  else codeMatch(&e->coder, e->out, t.length, t.distance);
+}
+
+// Lazy evaluation: a match found here is deferred when the next position
+// offers a better one; "better" is measured in bits under the current codes.
+static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
+  Candidate found[kMaxCandidates];
+  uint32_t p = e->pos;
+  const uint32_t nice = (uint32_t)e->params.niceLength;
+  while (p < segEnd) {
+    if (isRebuildPoint(e->coder.symbolCount)) {
+      // Build now (coding the token will not build again) and decide with
+      // the codes the token will be written with.
+      beforeSymbol(&e->coder);
+      costsFromCoder(e);
+    }
+    insertUpTo(e, p);
+    uint32_t maxLen = segEnd - p < (uint32_t)kMaxMatchLength ? segEnd - p : (uint32_t)kMaxMatchLength;
+    int n = findMatches(e, p, maxLen, found);
+    Candidate m = n ? found[n - 1] : Candidate{1, 0};
+    // Savings in bits of the match against coding its bytes as literals.
+    auto savings = [&](uint32_t from, Candidate c) -> int32_t {
+      int32_t lits = 0;
+      const uint8_t* b = at(e, from);
+      for (uint32_t k = 0; k < c.length; ++k) lits += e->symbolLength[b[k]];
+      return lits - (int32_t)matchCost(e, c.length, c.distance);
+    };
+    int32_t gain = m.length >= 2 ? savings(p, m) : 0;
+    if (gain <= 0) m = Candidate{1, 0};
+    if (m.length >= 2 && m.length < nice && p + 1 < segEnd) {
+      insertUpTo(e, p + 1);
+      uint32_t maxNext = maxLen - 1;
+      int n2 = findMatches(e, p + 1, maxNext, found);
+      if (n2) {
+        Candidate m2 = found[n2 - 1];
+        if (m2.length >= 2 && savings(p + 1, m2) > gain) m = Candidate{1, 0};
+      }
+    }
+    codeToken(e, p, m);
+    p += m.length;
+  }
+  e->pos = p;
+}
+
+// Finds the candidates of every position of the segment [pos, segEnd).
+static void collectCandidates(EntryEncoder* e, uint32_t segEnd) {
+  const uint32_t n = segEnd - e->pos;
+  const uint32_t nice = (uint32_t)e->params.niceLength;
+  uint32_t ci = 0;
+  for (uint32_t i = 0; i < n;) {
+    const uint32_t p = e->pos + i;
+    insertUpTo(e, p);
+    e->candStart[i] = ci;
+    const uint32_t maxLen = segEnd - p < (uint32_t)kMaxMatchLength ? segEnd - p : (uint32_t)kMaxMatchLength;
+    int k = findMatches(e, p, maxLen, e->cands + ci);
+    if (k && e->cands[ci + k - 1].length >= nice) {
+      // A long match is taken as it is: keep it alone and give the positions
+      // it covers no candidates of their own.
+      const uint32_t L = e->cands[ci + k - 1].length;
+      e->cands[ci] = e->cands[ci + k - 1];
+      ci += 1;
+      for (uint32_t j = 1; j < L; ++j) e->candStart[i + j] = ci;
+      i += L;
+    } else {
+      ci += (uint32_t)k;
+      ++i;
+    }
+  }
+  e->candStart[n] = ci;
+}
+
+// Shortest path in bits through the segment under the current cost tables.
+// Returns the number of tokens, left in e->tokens in coding order.
+static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
+  const uint32_t kInf = 0xFFFFFFFFu;
+  uint32_t* cost = e->cost;
+  Candidate* reach = e->reach;
+  const uint32_t nice = (uint32_t)e->params.niceLength;
+  cost[0] = 0;
+  for (uint32_t i = 1; i <= n; ++i) cost[i] = kInf;
+  const uint8_t* bytes = at(e, e->pos);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t base = cost[i];
+    const uint32_t lit = base + e->symbolLength[bytes[i]];
+    if (lit < cost[i + 1]) {
+      cost[i + 1] = lit;
+      reach[i + 1] = Candidate{1, 0};
+    }
+    uint32_t shorter = 1;
+    for (uint32_t k = e->candStart[i]; k < e->candStart[i + 1]; ++k) {
+      const Candidate c = e->cands[k];
+      const uint32_t dc = base + e->distanceLength[distanceSymbol(c.distance)] + 4;
+      uint32_t from = c.length >= nice ? c.length : shorter + 1;
+      for (uint32_t l = from; l <= c.length; ++l) {
+        const uint32_t total = dc + (l <= (uint32_t)kShortLengthLimit ? e->symbolLength[l + 254]
+                                                                      : e->symbolLength[511] + 12u);
+        if (total < cost[i + l]) {
+          cost[i + l] = total;
+          reach[i + l] = Candidate{(uint16_t)l, c.distance};
+        }
+      }
+      shorter = c.length;
+    }
+  }
+  // Walk back from the end, then reverse into coding order.
+  uint32_t count = 0;
+  for (uint32_t i = n; i > 0; i -= reach[i].length) e->tokens[count++] = reach[i];
+  for (uint32_t a = 0, b = count - 1; a < b; ++a, --b) {
+    Candidate t = e->tokens[a];
+    e->tokens[a] = e->tokens[b];
+    e->tokens[b] = t;
+  }
+  return count;
+}
+
+static void countTokens(const EntryEncoder* e, const Candidate* tokens, uint32_t count, uint32_t* sym,
+                        uint32_t* dist) {
+  memset(sym, 0, sizeof(uint32_t) * kSymbols);
+  memset(dist, 0, sizeof(uint32_t) * kSymbols);
+  uint32_t p = e->pos;
+  for (uint32_t t = 0; t < count; ++t) {
+    const Candidate c = tokens[t];
+    if (c.length == 1) {
+      ++sym[e->buffer[p - e->bufStart]];
+    } else {
+      ++sym[lengthSymbol(c.length)];
+      ++dist[distanceSymbol(c.distance)];
+    }
+    p += c.length;
+  }
+}
+
+static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
+  const uint32_t n = segEnd - e->pos;
+  collectCandidates(e, segEnd);
+
+  // First estimate: a greedy walk over the candidates (longest match of 3
+  // or more, else a literal), counted on top of the entry's counts so far.
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < n;) {
+    Candidate t = {1, 0};
+    if (e->candStart[i + 1] > e->candStart[i]) {
+      const Candidate c = e->cands[e->candStart[i + 1] - 1];
+      if (c.length >= 3) t = c;
+    }
+    e->tokens[count++] = t;
+    i += t.length;
+  }
+  uint32_t sym[kSymbols], dist[kSymbols];
+  for (int pass = 0; pass < e->params.passes; ++pass) {
+    countTokens(e, e->tokens, count, sym, dist);
+    costsFromCounts(e, sym, dist);
+    count = shortestParse(e, n);
+  }
+
+  uint32_t p = e->pos;
+  for (uint32_t t = 0; t < count; ++t) {
+    codeToken(e, p, e->tokens[t]);
+    p += e->tokens[t].length;
+  }
+  e->pos = p;
+}
+
+static void parseSegment(EntryEncoder* e, uint32_t segEnd) {
+  if (e->params.optimal) parseOptimal(e, segEnd);
+  else parseLazy(e, segEnd);
+}
+
+// Drops buffer bytes that no match and no pending hash entry can reach.
+static void slideBuffer(EntryEncoder* e) {
+  uint32_t keep = e->pos < e->inserted ? e->pos : e->inserted;
+  keep = keep - e->bufStart > kHistory ? keep - kHistory : e->bufStart;
+  const uint32_t drop = keep - e->bufStart;
+  if (!drop) return;
+  memmove(e->buffer, e->buffer + drop, e->filled - keep);
+  e->bufStart = keep;
+}
+
+void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t presetLength, uint32_t total,
+                BitWriter* out) {
+  e->params = lzParamsForLevel(level);
+  // Positions must stay below 2^32: start the tables afresh when they would not.
+  const uint64_t need = (uint64_t)presetLength + total + 2 * kHistory;
+  if ((uint64_t)e->nextBase + need >= 0xFFFFFF00ull) {
+    memset(e->head3, 0, sizeof e->head3);
+    memset(e->head2, 0, sizeof e->head2);
+    memset(e->prev, 0, sizeof e->prev);
+    e->nextBase = 1;
+  }
+  e->entryBase = e->nextBase;
+  e->bufStart = e->entryBase;
+  e->inserted = e->entryBase;
+  memcpy(e->buffer, preset, presetLength);
+  e->filled = e->entryBase + presetLength;
+  e->pos = e->filled;
+  e->end = e->pos + total;
+  // Leave a gap so that nothing of this entry looks valid to the next one.
+  e->nextBase = e->end + 1;
+  e->out = out;
+  beginSymbols(&e->coder);
+}
+
+void feedEntry(EntryEncoder* e, const uint8_t* bytes, size_t count) {
+  while (count) {
+    uint32_t room = kLzBufferSize - (e->filled - e->bufStart);
+    if (room < kSegment) {
+      slideBuffer(e);
+      room = kLzBufferSize - (e->filled - e->bufStart);
+    }
+    const uint32_t left = e->end - e->filled;
+    uint32_t n = count < room ? (uint32_t)count : room;
+    if (n > left) n = left;  // never more than the entry declared
+    if (!n) return;
+    memcpy(e->buffer + (e->filled - e->bufStart), bytes, n);
+    e->filled += n;
+    bytes += n;
+    count -= n;
+    while (e->filled - e->pos >= kSegment) parseSegment(e, e->pos + kSegment);
+  }
+}
+
+void endEntry(EntryEncoder* e) {
+  while (e->pos < e->filled) {
+    const uint32_t segEnd = e->filled - e->pos > kSegment ? e->pos + kSegment : e->filled;
+    parseSegment(e, segEnd);
+  }
+  alignToByte(e->out);
+}

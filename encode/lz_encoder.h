@@ -1,0 +1,79 @@
+// One file entry's coded data: LZ77 parsing over the preset bytes and the
+// file's bytes, coded with the adaptive model of SymbolCoder.
+//
+// Positions are absolute and keep growing from entry to entry, so the hash
+// tables never need clearing between entries: anything before the current
+// entry's first preset byte is simply out of reach.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "encode/bit_writer.h"
+#include "encode/symbol_coder.h"
+
+static const int kMinLevel = 1;
+static const int kMaxLevel = 5;
+static const int kDefaultLevel = 4;
+
+struct LzParams {
+  int chainDepth;   // hash-chain candidates examined per position
+  int niceLength;   // a match this long is taken without looking further
+  int passes;       // optimal parse: cost estimates refined this often
+  bool optimal;     // false: lazy evaluation, one step ahead
+};
+LzParams lzParamsForLevel(int level);
+
+static const uint32_t kHash3Bits = 15;
+static const uint32_t kPrevSize = 16384;       // > the largest distance
+static const uint32_t kSegment = 1 << 16;      // positions parsed together
+static const uint32_t kHistory = 8192;
+static const uint32_t kLzBufferSize = kHistory + 2 * kSegment + 64;
+static const int kMaxCandidates = 8;
+
+struct Candidate {
+  uint16_t length;    // 1: a literal (in parse results)
+  uint16_t distance;
+};
+
+struct EntryEncoder {
+  LzParams params;
+  SymbolCoder coder;
+  BitWriter* out;
+  uint32_t entryBase;   // absolute position of the first preset byte
+  uint32_t pos;         // next position to code
+  uint32_t end;         // one past the entry's last byte
+  uint32_t filled;      // one past the last byte in `buffer`
+  uint32_t bufStart;    // absolute position of buffer[0]
+  uint32_t inserted;    // next position to enter into the hash tables
+  uint32_t nextBase;    // where the next entry's positions start
+  uint32_t head3[1u << kHash3Bits];
+  uint32_t head2[1u << 16];
+  uint32_t prev[kPrevSize];
+  uint8_t buffer[kLzBufferSize];
+
+  // Work of one segment of the optimal parse.
+  uint32_t candStart[kSegment + 1];
+  Candidate cands[kSegment * kMaxCandidates];
+  uint32_t cost[kSegment + 1];
+  Candidate reach[kSegment + 1];  // the step that reached each position best
+  Candidate tokens[kSegment];
+  uint16_t symbolLength[kSymbols];
+  uint16_t distanceLength[kSymbols];
+  CodeTree scratch;
+};
+
+// Allocates an encoder (several MB); false when memory is short.
+EntryEncoder* newEntryEncoder();
+void freeEntryEncoder(EntryEncoder* e);
+
+// Starts one file entry of `total` bytes. The preset bytes (0..8,192) are the
+// window's earlier context, as the decoder places them.
+void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t presetLength, uint32_t total,
+                BitWriter* out);
+// The entry's bytes, in order, in pieces of any size.
+void feedEntry(EntryEncoder* e, const uint8_t* bytes, size_t count);
+// Codes the rest and ends the coded data on a byte boundary.
+void endEntry(EntryEncoder* e);
+
+// Literal/match counts of the current entry so far (for statistics).
+uint32_t entrySymbols(const EntryEncoder* e);
