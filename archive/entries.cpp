@@ -8,6 +8,8 @@ static ByteString previousName;
 
 void clearPreviousName() { bsClear(&previousName); }
 
+const ByteString* previousEntryName() { return &previousName; }
+
 static uint64_t readLittleEndian(int bytes) {
   uint64_t v = 0;
   for (int i = 0; i < bytes; ++i) v |= (uint64_t)readStreamByte() << (8 * i);

@@ -28,6 +28,8 @@ struct HeadRing {
 
 // Forgets the previous name (before the first record of a run).
 void clearPreviousName();
+// The name of the record read last, as stored (for messages that name it).
+const ByteString* previousEntryName();
 // Reads one record. Names and sizes are taken as stored; see checkFileEntry.
 void readEntryHeader(const char* targetFolder, EntryHeader* h);
 
