@@ -124,7 +124,6 @@ bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings) {
   initBlockWriter(&w->blocks, fd, w->headerBytes, settings.passwordFlags ? (const uint8_t*)key.data() : 0,
                   settings.passwordFlags ? (uint32_t)key.size() : 0, settings.sizeLimit);
   initBitWriter(&w->bits, &w->blocks);
-  initBitWriter(&w->trialBits, 0);
   return !w->failed;
 }
 
@@ -182,14 +181,12 @@ static uint32_t slotOf(const ArchiveWriter* w, uint32_t back) { return (w->ring.
 // this choice, plus the record bytes the choice adds.
 static uint64_t trialCost(ArchiveWriter* w, const Choice& c, const uint8_t* head, uint32_t end) {
   const Preset preset = presetBytes(&w->ring, slotOf(w, c.back), (uint16_t)c.prefix);
-  initBitWriter(&w->trialBits, 0);
-  const int level = w->settings.level < 3 ? w->settings.level : 3;
-  beginEntry(w->encoder, level, preset.bytes, (uint32_t)preset.length, end - c.prefix, &w->trialBits);
+  beginEntry(w->encoder, w->settings.trialLevel, preset.bytes, (uint32_t)preset.length, end - c.prefix, 0);
   feedEntry(w->encoder, head + c.prefix, end - c.prefix);
   endEntry(w->encoder);
   w->stats.trialBytes += end - c.prefix;
   const bool stored = !(c.back == 1 && c.prefix == 0);
-  return bitsWritten(&w->trialBits) + (stored ? 16 : 0);
+  return estimatedBits(w->encoder) + (stored ? 16 : 0);
 }
 
 static Choice chooseContext(ArchiveWriter* w, uint32_t size, const uint8_t* head) {
@@ -235,7 +232,7 @@ static Choice chooseContext(ArchiveWriter* w, uint32_t size, const uint8_t* head
         }
       }
     }
-    for (int k = 0; k < kScoredCandidates; ++k) {
+    for (int k = 0; k < w->settings.scoredCandidates && k < kScoredCandidates; ++k) {
       uint32_t best = 0, bestScore = 0;
       for (uint32_t b = 1; b <= maxBack; ++b) {
         const uint32_t s = score[slotOf(w, b)];

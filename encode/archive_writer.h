@@ -30,6 +30,8 @@ struct ArchiveSettings {
   uint8_t passwordFlags = 0;   // 0: no password; bit 0: the stub masks the typed text
   std::string password;        // code page 932, not empty when passwordFlags != 0
   int level = kDefaultLevel;
+  int trialLevel = 1;          // parse level of the trial codings that compare contexts
+  int scoredCandidates = 3;    // slots picked by shared sequences for a trial (0: none)
   uint64_t sizeLimit = kLargestArchive;
 };
 
@@ -56,7 +58,6 @@ struct ArchiveWriter {
   int ioErrno;
   BlockWriter blocks;
   BitWriter bits;
-  BitWriter trialBits;         // counts only
   EntryEncoder* encoder;
   HeadRing ring;
   std::string previousName;

@@ -1,5 +1,6 @@
 #include "encode/lz_encoder.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,6 +23,8 @@ EntryEncoder* newEntryEncoder() {
 void freeEntryEncoder(EntryEncoder* e) { free(e); }
 
 uint32_t entrySymbols(const EntryEncoder* e) { return e->coder.symbolCount; }
+
+uint64_t estimatedBits(const EntryEncoder* e) { return (e->estimate + 15) / 16; }
 
 // ---- hash tables ----
 
@@ -104,42 +107,76 @@ static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* 
 
 // ---- costs ----
 
+static const uint32_t kBit = 16;  // costs count 1/16 bits
+
 static inline uint32_t matchCost(const EntryEncoder* e, uint32_t length, uint32_t distance) {
   const uint32_t ls = (uint32_t)lengthSymbol((int)length);
-  return e->symbolLength[ls] + (ls == 511 ? 12 : 0) + e->distanceLength[distanceSymbol((int)distance)] + 4;
+  return e->symbolCost[ls] + (ls == 511 ? 12 * kBit : 0) + e->distanceCost[distanceSymbol((int)distance)] + 4 * kBit;
 }
 
 // Code lengths of the coder's current trees.
 static void costsFromCoder(EntryEncoder* e) {
   for (int s = 0; s < kSymbols; ++s) {
-    e->symbolLength[s] = e->coder.symbolCodes.length[s];
-    e->distanceLength[s] = e->coder.distanceCodes.length[s];
+    e->symbolCost[s] = (uint16_t)(e->coder.symbolCodes.length[s] * kBit);
+    e->distanceCost[s] = (uint16_t)(e->coder.distanceCodes.length[s] * kBit);
   }
 }
 
-// Code lengths of trees built from the coder's counts plus `extra` counts:
-// what the codes will look like while this segment is coded.
-static void costsFromCounts(EntryEncoder* e, const uint32_t* extraSymbols, const uint32_t* extraDistances) {
-  CodeTree* t = &e->scratch;
+// -log2 of each symbol's share of the counts: what an ideal code built from
+// them would spend, at least one bit.
+static void entropyCosts(const int32_t* counts, uint16_t* cost) {
+  uint64_t total = 0;
+  for (int s = 0; s < kSymbols; ++s) total += (uint32_t)counts[s];
+  const double logTotal = log2((double)total);
   for (int s = 0; s < kSymbols; ++s) {
-    t->counts[s] = (int32_t)((uint32_t)e->coder.symbolTree.counts[s] + extraSymbols[s]);
-    t->rank[s] = e->coder.symbolTree.rank[s];
+    const double c = (double)(uint32_t)counts[s];
+    double bits = logTotal - log2(c);
+    if (bits < 1) bits = 1;
+    if (bits > 4000) bits = 4000;
+    cost[s] = (uint16_t)(bits * kBit + 0.5);
   }
-  buildCodeTree(t);
-  codeLengthsFromTree(t, e->symbolLength);
-  for (int s = 0; s < kSymbols; ++s) {
-    t->counts[s] = (int32_t)((uint32_t)e->coder.distanceTree.counts[s] + extraDistances[s]);
-    t->rank[s] = e->coder.distanceTree.rank[s];
+}
+
+// Estimated costs from the entry's counts so far.
+static void costsFromCounts(EntryEncoder* e) {
+  entropyCosts(e->coder.symbolTree.counts, e->symbolCost);
+  entropyCosts(e->coder.distanceTree.counts, e->distanceCost);
+}
+
+// At a rebuild point: the costs the next symbols are coded with. Coding
+// builds the trees (once per point) and takes their code lengths; measuring
+// estimates them from the counts.
+static void refreshCosts(EntryEncoder* e) {
+  if (e->costsFor == e->coder.symbolCount + 1) return;
+  e->costsFor = e->coder.symbolCount + 1;
+  if (e->out) {
+    beforeSymbol(&e->coder);
+    costsFromCoder(e);
+  } else {
+    costsFromCounts(e);
   }
-  buildCodeTree(t);
-  codeLengthsFromTree(t, e->distanceLength);
 }
 
 // ---- coding ----
 
 static inline void codeToken(EntryEncoder* e, uint32_t p, Candidate t) {
-  if (t.length == 1) codeLiteral(&e->coder, e->out, *at(e, p));
-  else codeMatch(&e->coder, e->out, t.length, t.distance);
+  if (e->out) {
+    if (t.length == 1) codeLiteral(&e->coder, e->out, *at(e, p));
+    else codeMatch(&e->coder, e->out, t.length, t.distance);
+    return;
+  }
+  // Measuring: the same counts and rebuild points, estimated costs.
+  if (isRebuildPoint(e->coder.symbolCount)) refreshCosts(e);
+  if (t.length == 1) {
+    const uint8_t byte = *at(e, p);
+    e->estimate += e->symbolCost[byte];
+    countSymbol(&e->coder.symbolTree, byte);
+  } else {
+    e->estimate += matchCost(e, t.length, t.distance);
+    countSymbol(&e->coder.symbolTree, lengthSymbol(t.length));
+    countSymbol(&e->coder.distanceTree, distanceSymbol(t.distance));
+  }
+  ++e->coder.symbolCount;
 }
 
 // Lazy evaluation: a match found here is deferred when the next position
@@ -149,12 +186,8 @@ static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
   uint32_t p = e->pos;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   while (p < segEnd) {
-    if (isRebuildPoint(e->coder.symbolCount)) {
-      // Build now (coding the token will not build again) and decide with
-      // the codes the token will be written with.
-      beforeSymbol(&e->coder);
-      costsFromCoder(e);
-    }
+    // Decide with the costs the token will be coded with.
+    if (isRebuildPoint(e->coder.symbolCount)) refreshCosts(e);
     insertUpTo(e, p);
     uint32_t maxLen = segEnd - p < (uint32_t)kMaxMatchLength ? segEnd - p : (uint32_t)kMaxMatchLength;
     int n = findMatches(e, p, maxLen, found);
@@ -163,7 +196,7 @@ static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
     auto savings = [&](uint32_t from, Candidate c) -> int32_t {
       int32_t lits = 0;
       const uint8_t* b = at(e, from);
-      for (uint32_t k = 0; k < c.length; ++k) lits += e->symbolLength[b[k]];
+      for (uint32_t k = 0; k < c.length; ++k) lits += e->symbolCost[b[k]];
       return lits - (int32_t)matchCost(e, c.length, c.distance);
     };
     int32_t gain = m.length >= 2 ? savings(p, m) : 0;
@@ -220,9 +253,11 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   cost[0] = 0;
   for (uint32_t i = 1; i <= n; ++i) cost[i] = kInf;
   const uint8_t* bytes = at(e, e->pos);
+  const uint16_t* symbolCost = e->parseSymbolCost;
+  const uint16_t* distanceCost = e->parseDistanceCost;
   for (uint32_t i = 0; i < n; ++i) {
     const uint32_t base = cost[i];
-    const uint32_t lit = base + e->symbolLength[bytes[i]];
+    const uint32_t lit = base + symbolCost[bytes[i]];
     if (lit < cost[i + 1]) {
       cost[i + 1] = lit;
       reach[i + 1] = Candidate{1, 0};
@@ -230,11 +265,11 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
     uint32_t shorter = 1;
     for (uint32_t k = e->candStart[i]; k < e->candStart[i + 1]; ++k) {
       const Candidate c = e->cands[k];
-      const uint32_t dc = base + e->distanceLength[distanceSymbol(c.distance)] + 4;
+      const uint32_t dc = base + distanceCost[distanceSymbol(c.distance)] + 4 * kBit;
       uint32_t from = c.length >= nice ? c.length : shorter + 1;
       for (uint32_t l = from; l <= c.length; ++l) {
-        const uint32_t total = dc + (l <= (uint32_t)kShortLengthLimit ? e->symbolLength[l + 254]
-                                                                      : e->symbolLength[511] + 12u);
+        const uint32_t total = dc + (l <= (uint32_t)kShortLengthLimit ? symbolCost[l + 254]
+                                                                      : symbolCost[511] + 12u * kBit);
         if (total < cost[i + l]) {
           cost[i + l] = total;
           reach[i + l] = Candidate{(uint16_t)l, c.distance};
@@ -254,21 +289,31 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   return count;
 }
 
-static void countTokens(const EntryEncoder* e, const Candidate* tokens, uint32_t count, uint32_t* sym,
-                        uint32_t* dist) {
-  memset(sym, 0, sizeof(uint32_t) * kSymbols);
-  memset(dist, 0, sizeof(uint32_t) * kSymbols);
+// Costs for the optimal parse of a segment: estimates from the entry's
+// counts so far plus the counts of a parse of the segment. (Costs that
+// follow the rebuild points, with the flat 9-bit codes of an entry's first
+// 256 symbols, were tried: the parse then favours choices that suit the
+// young trees and makes the later ones worse; the whole-segment estimate
+// gives smaller output.)
+static void segmentCosts(EntryEncoder* e, const Candidate* tokens, uint32_t count) {
+  int32_t symbols[kSymbols], distances[kSymbols];
+  for (int s = 0; s < kSymbols; ++s) {
+    symbols[s] = e->coder.symbolTree.counts[s];
+    distances[s] = e->coder.distanceTree.counts[s];
+  }
   uint32_t p = e->pos;
   for (uint32_t t = 0; t < count; ++t) {
     const Candidate c = tokens[t];
     if (c.length == 1) {
-      ++sym[e->buffer[p - e->bufStart]];
+      ++symbols[*at(e, p)];
     } else {
-      ++sym[lengthSymbol(c.length)];
-      ++dist[distanceSymbol(c.distance)];
+      ++symbols[lengthSymbol(c.length)];
+      ++distances[distanceSymbol(c.distance)];
     }
     p += c.length;
   }
+  entropyCosts(symbols, e->parseSymbolCost);
+  entropyCosts(distances, e->parseDistanceCost);
 }
 
 static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
@@ -276,7 +321,7 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
   collectCandidates(e, segEnd);
 
   // First estimate: a greedy walk over the candidates (longest match of 3
-  // or more, else a literal), counted on top of the entry's counts so far.
+  // or more, else a literal).
   uint32_t count = 0;
   for (uint32_t i = 0; i < n;) {
     Candidate t = {1, 0};
@@ -287,10 +332,8 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
     e->tokens[count++] = t;
     i += t.length;
   }
-  uint32_t sym[kSymbols], dist[kSymbols];
   for (int pass = 0; pass < e->params.passes; ++pass) {
-    countTokens(e, e->tokens, count, sym, dist);
-    costsFromCounts(e, sym, dist);
+    segmentCosts(e, e->tokens, count);
     count = shortestParse(e, n);
   }
 
@@ -338,6 +381,8 @@ void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t pres
   // Leave a gap so that nothing of this entry looks valid to the next one.
   e->nextBase = e->end + 1;
   e->out = out;
+  e->estimate = 0;
+  e->costsFor = 0;
   beginSymbols(&e->coder);
 }
 
@@ -365,5 +410,5 @@ void endEntry(EntryEncoder* e) {
     const uint32_t segEnd = e->filled - e->pos > kSegment ? e->pos + kSegment : e->filled;
     parseSegment(e, segEnd);
   }
-  alignToByte(e->out);
+  if (e->out) alignToByte(e->out);
 }

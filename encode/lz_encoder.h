@@ -38,7 +38,9 @@ struct Candidate {
 struct EntryEncoder {
   LzParams params;
   SymbolCoder coder;
-  BitWriter* out;
+  BitWriter* out;       // null: estimate the size only (no trees are built)
+  uint64_t estimate;    // estimated size in 1/16 bits (when out is null)
+  uint32_t costsFor;    // symbolCount + 1 the estimate's costs were made for
   uint32_t entryBase;   // absolute position of the first preset byte
   uint32_t pos;         // next position to code
   uint32_t end;         // one past the entry's last byte
@@ -57,9 +59,12 @@ struct EntryEncoder {
   uint32_t cost[kSegment + 1];
   Candidate reach[kSegment + 1];  // the step that reached each position best
   Candidate tokens[kSegment];
-  uint16_t symbolLength[kSymbols];
-  uint16_t distanceLength[kSymbols];
-  CodeTree scratch;
+  // Costs in 1/16 bits: code lengths of built trees, or estimates from counts.
+  uint16_t symbolCost[kSymbols];
+  uint16_t distanceCost[kSymbols];
+  // The optimal parse's costs for the current segment.
+  uint16_t parseSymbolCost[kSymbols];
+  uint16_t parseDistanceCost[kSymbols];
 };
 
 // Allocates an encoder (several MB); false when memory is short.
@@ -67,7 +72,9 @@ EntryEncoder* newEntryEncoder();
 void freeEntryEncoder(EntryEncoder* e);
 
 // Starts one file entry of `total` bytes. The preset bytes (0..8,192) are the
-// window's earlier context, as the decoder places them.
+// window's earlier context, as the decoder places them. With `out` null the
+// entry is only measured: the parse is the same, and the size is estimated
+// from the running counts instead of building trees (for comparing choices).
 void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t presetLength, uint32_t total,
                 BitWriter* out);
 // The entry's bytes, in order, in pieces of any size.
@@ -77,3 +84,5 @@ void endEntry(EntryEncoder* e);
 
 // Literal/match counts of the current entry so far (for statistics).
 uint32_t entrySymbols(const EntryEncoder* e);
+// The estimated size in bits of a measured entry.
+uint64_t estimatedBits(const EntryEncoder* e);

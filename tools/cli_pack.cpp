@@ -1,0 +1,559 @@
+// vellicor pack: makes a self-extracting file from files and folders.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "encode/archive_writer.h"
+#include "tools/cli_commands.h"
+#include "tools/embedded_stub.h"
+#include "tools/pack_inputs.h"
+
+namespace {
+
+// Exit codes, the same numbers as the reading commands use.
+const int kExitUsage = 1;   // bad command line, or an input the format cannot hold
+const int kExitIo = 4;      // an input could not be read or the output not written
+const int kExitInterrupted = 6;
+
+const char kHelp[] =
+    "usage: vellicor pack [options] -o OUT.exe INPUT...\n"
+    "\n"
+    "Makes a self-extracting file for Windows from the INPUT files and folders.\n"
+    "A folder is stored under its own name with everything below it; a file\n"
+    "under its base name. Names are stored in code page 932 (Shift-JIS).\n"
+    "Symbolic links are followed. Same input, same output bytes.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output FILE      the self-extracting file to write (replaced if it exists)\n"
+    "  --comment TEXT         comment shown in the extraction dialog\n"
+    "  --comment-file FILE    the comment from a UTF-8 text file\n"
+    "  --launch NAME          file to open after extraction (relative to the\n"
+    "                         extraction folder)\n"
+    "  --password             protect with a password, taken from --password-file,\n"
+    "                         else from VELLICOR_PASSWORD, else asked for twice\n"
+    "  --password-file FILE   the password is the first line of FILE (implies\n"
+    "                         --password)\n"
+    "  --mask                 the dialog shows '*' for each typed password character\n"
+    "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
+    "                         only with that stub)\n"
+    "  --level N              1 (fastest) to 5 (smallest); default 4\n"
+    "  -q, --quiet            no progress and no summary\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "The password is no encryption. It only obfuscates: the data is XORed with\n"
+    "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
+    "with the file can recover the contents without knowing the password. Do\n"
+    "not rely on it to keep anything secret.\n";
+
+// The temporary output, removed by the signal handler when interrupted.
+char tempPath[4096];
+volatile sig_atomic_t tempActive = 0;
+
+void onSignal(int sig) {
+  if (tempActive) unlink(tempPath);
+  static const char msg[] = "\nvellicor: interrupted; no output was written\n";
+  ssize_t ignored = write(2, msg, sizeof msg - 1);
+  (void)ignored;
+  (void)sig;
+  _exit(kExitInterrupted);
+}
+
+void installSignals() {
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, 0);
+  sigaction(SIGTERM, &sa, 0);
+  sigaction(SIGHUP, &sa, 0);
+  sigaction(SIGPIPE, &sa, 0);
+}
+
+bool quiet = false;
+bool progressShown = false;
+
+void clearProgress() {
+  if (progressShown) fprintf(stderr, "\r\033[K");
+  progressShown = false;
+}
+
+void error(const std::string& text) {
+  clearProgress();
+  fprintf(stderr, "vellicor pack: %s\n", text.c_str());
+}
+
+void warn(const std::string& text) {
+  if (quiet) return;
+  clearProgress();
+  fprintf(stderr, "vellicor pack: warning: %s\n", text.c_str());
+}
+
+bool readWholeFile(const std::string& path, std::string* out) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out->clear();
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+  const bool ok = !ferror(f);
+  fclose(f);
+  return ok;
+}
+
+// Reads one line from the terminal without echo.
+bool promptHidden(int tty, const char* prompt, std::string* line) {
+  struct termios old, quietMode;
+  if (tcgetattr(tty, &old) != 0) return false;
+  quietMode = old;
+  quietMode.c_lflag &= ~(tcflag_t)ECHO;
+  quietMode.c_lflag |= ECHONL;
+  ssize_t ignored = write(tty, prompt, strlen(prompt));
+  (void)ignored;
+  tcsetattr(tty, TCSAFLUSH, &quietMode);
+  line->clear();
+  char c;
+  bool ok = false;
+  for (;;) {
+    ssize_t n = read(tty, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (c == '\n') {
+      ok = true;
+      break;
+    }
+    line->push_back(c);
+  }
+  tcsetattr(tty, TCSAFLUSH, &old);
+  return ok;
+}
+
+std::string firstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// The password in code page 932, from the file, the environment or the terminal.
+bool takePassword(const std::string& file, std::string* cp932) {
+  std::string utf8;
+  if (!file.empty()) {
+    std::string text;
+    if (!readWholeFile(file, &text)) {
+      error("cannot read the password file " + file + ": " + strerror(errno));
+      return false;
+    }
+    utf8 = firstLine(text);
+  } else if (const char* env = getenv("VELLICOR_PASSWORD")) {
+    utf8 = env;
+  } else {
+    int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
+    if (tty < 0) {
+      error("no terminal to ask for the password; use --password-file FILE or VELLICOR_PASSWORD");
+      return false;
+    }
+    std::string again;
+    bool ok = promptHidden(tty, "Password: ", &utf8) && promptHidden(tty, "Password again: ", &again);
+    close(tty);
+    if (!ok) {
+      error("no password was entered");
+      return false;
+    }
+    if (utf8 != again) {
+      error("the two passwords differ");
+      return false;
+    }
+  }
+  if (utf8.empty()) {
+    error("the password is empty; an empty password cannot protect an archive");
+    return false;
+  }
+  if (!utf8ToCp932(utf8, cp932)) {
+    error("the password has characters that cannot be typed in code page 932");
+    return false;
+  }
+  return true;
+}
+
+double now() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec + t.tv_nsec / 1e9;
+}
+
+std::string mib(uint64_t bytes) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "%.1f MiB", bytes / 1048576.0);
+  return buf;
+}
+
+struct Progress {
+  bool enabled;
+  double last;
+  uint64_t totalBytes, doneBytes;
+  size_t totalFiles, doneFiles;
+};
+
+void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
+  if (!p->enabled) return;
+  const double t = now();
+  if (!force && t - p->last < 0.1) return;
+  p->last = t;
+  const double pct = p->totalBytes ? 100.0 * (double)p->doneBytes / (double)p->totalBytes : 100.0;
+  fprintf(stderr, "\r\033[Kpacking %5.1f%%  %zu/%zu files  %s -> %s", pct, p->doneFiles, p->totalFiles,
+          mib(p->doneBytes).c_str(), mib(archiveBytesSoFar(w)).c_str());
+  fflush(stderr);
+  progressShown = true;
+}
+
+// Reads `count` bytes, or fewer only at the end of the file.
+ssize_t readFully(int fd, uint8_t* buf, size_t count) {
+  size_t got = 0;
+  while (got < count) {
+    ssize_t n = read(fd, buf + got, count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += (size_t)n;
+  }
+  return (ssize_t)got;
+}
+
+// Stores one file; false after reporting a failure.
+bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
+  int fd = open(in.hostPath.c_str(), O_RDONLY | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = open(in.hostPath.c_str(), O_RDONLY);  // not ours: atime may move
+  if (fd < 0) {
+    error("cannot read " + in.hostPath + ": " + strerror(errno));
+    *exitCode = kExitIo;
+    return false;
+  }
+  // The record states the size before the data, so the file must keep the
+  // size it had when the inputs were collected.
+  std::string problem;
+  const uint32_t size = (uint32_t)in.size;
+  const uint32_t head = size < kEntryLookahead ? size : kEntryLookahead;
+  uint8_t* buf = buffer->data();
+  auto readExactly = [&](size_t count) {
+    const ssize_t n = readFully(fd, buf, count);
+    if (n < 0) problem = strerror(errno);
+    else if ((size_t)n < count) problem = "it became shorter while it was read";
+    return problem.empty();
+  };
+  if (readExactly(head)) {
+    beginFileEntry(w, in.name, in.times, size, buf);
+    progress->doneBytes += head;
+    for (uint32_t left = size - head; left && archiveWriterOk(w);) {
+      const size_t want = left < buffer->size() ? left : buffer->size();
+      if (!readExactly(want)) break;
+      feedFileEntry(w, buf, want);
+      left -= (uint32_t)want;
+      progress->doneBytes += want;
+      drawProgress(progress, w, false);
+    }
+    uint8_t extra;
+    if (problem.empty() && readFully(fd, &extra, 1) != 0) problem = "it became longer while it was read";
+    if (problem.empty()) endFileEntry(w);
+  }
+  close(fd);
+  if (!problem.empty()) {
+    error("cannot store " + in.hostPath + ": " + problem);
+    *exitCode = kExitIo;
+    return false;
+  }
+  return true;
+}
+
+struct Options {
+  std::string output, comment, commentFile, launch, passwordFile, stubFile;
+  bool haveComment = false, password = false, mask = false;
+  int level = kDefaultLevel;
+  std::vector<std::string> inputs;
+};
+
+// Parses the command line; returns -1 to go on, else an exit code.
+int parseOptions(int argc, char** argv, Options* o) {
+  bool endOfOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+      o->inputs.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      endOfOptions = true;
+      continue;
+    }
+    std::string value;
+    bool inlineValue = false;
+    if (a.compare(0, 2, "--") == 0 && a.find('=') != std::string::npos) {
+      value = a.substr(a.find('=') + 1);
+      a = a.substr(0, a.find('='));
+      inlineValue = true;
+    }
+    auto takeValue = [&](std::string* into) -> bool {
+      if (inlineValue) {
+        *into = value;
+        return true;
+      }
+      if (i + 1 >= argc) {
+        error(a + " needs a value");
+        return false;
+      }
+      *into = argv[++i];
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "-o" || a == "--output") {
+      if (!takeValue(&o->output)) return kExitUsage;
+    } else if (a == "--comment") {
+      if (!takeValue(&o->comment)) return kExitUsage;
+      o->haveComment = true;
+    } else if (a == "--comment-file") {
+      if (!takeValue(&o->commentFile)) return kExitUsage;
+    } else if (a == "--launch") {
+      if (!takeValue(&o->launch)) return kExitUsage;
+    } else if (a == "--password") {
+      o->password = true;
+    } else if (a == "--password-file") {
+      if (!takeValue(&o->passwordFile)) return kExitUsage;
+      o->password = true;
+    } else if (a == "--mask") {
+      o->mask = true;
+    } else if (a == "--stub") {
+      if (!takeValue(&o->stubFile)) return kExitUsage;
+    } else if (a == "--level") {
+      std::string v;
+      if (!takeValue(&v)) return kExitUsage;
+      char* end = 0;
+      long level = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || level < kMinLevel || level > kMaxLevel) {
+        error("--level takes a number from 1 to 5");
+        return kExitUsage;
+      }
+      o->level = (int)level;
+    } else if (a == "-q" || a == "--quiet") {
+      quiet = true;
+    } else {
+      error("unknown option " + a + " (see vellicor pack --help)");
+      return kExitUsage;
+    }
+  }
+  if (o->output.empty()) {
+    error("no output named: give -o OUT.exe (see vellicor pack --help)");
+    return kExitUsage;
+  }
+  if (o->inputs.empty()) {
+    error("nothing to pack: give one or more files or folders");
+    return kExitUsage;
+  }
+  if (o->haveComment && !o->commentFile.empty()) {
+    error("give either --comment or --comment-file, not both");
+    return kExitUsage;
+  }
+  if (o->mask && !o->password) {
+    error("--mask needs --password");
+    return kExitUsage;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int cliPack(int argc, char** argv) {
+  quiet = false;
+  Options o;
+  int code = parseOptions(argc, argv, &o);
+  if (code >= 0) return code;
+
+  // The stub: exactly 26,112 bytes.
+  std::string stubBytes;
+  if (!o.stubFile.empty()) {
+    if (!readWholeFile(o.stubFile, &stubBytes)) {
+      error("cannot read the stub " + o.stubFile + ": " + strerror(errno));
+      return kExitIo;
+    }
+  } else {
+    uint32_t n = 0;
+    const uint8_t* p = embeddedStub(&n);
+    stubBytes.assign((const char*)p, n);
+  }
+  if (stubBytes.size() != kArchiveStubSize) {
+    error("the stub " + (o.stubFile.empty() ? std::string("built into this program") : o.stubFile) + " has " +
+          std::to_string(stubBytes.size()) + " bytes, not 26,112");
+    return kExitUsage;
+  }
+
+  ArchiveSettings settings;
+  settings.stub = (const uint8_t*)stubBytes.data();
+  settings.level = o.level;
+  std::string why;
+  if (o.haveComment && !commentToCp932(o.comment, &settings.comment, &why)) {
+    error(why);
+    return kExitUsage;
+  }
+  if (!o.commentFile.empty()) {
+    std::string text;
+    if (!readWholeFile(o.commentFile, &text)) {
+      error("cannot read the comment file " + o.commentFile + ": " + strerror(errno));
+      return kExitIo;
+    }
+    if (!commentToCp932(text, &settings.comment, &why)) {
+      error(o.commentFile + ": " + why);
+      return kExitUsage;
+    }
+  }
+  if (!o.launch.empty()) {
+    if (!utf8ToCp932(o.launch, &settings.launchFile)) {
+      error("the launch name " + o.launch + " has no code page 932 form");
+      return kExitUsage;
+    }
+    for (auto& c : settings.launchFile)
+      if (c == '/') c = '\\';
+  }
+
+  // What to store. The output itself is left out when it lies inside an input.
+  struct stat outStat;
+  uint64_t skipDev = ~0ull, skipIno = ~0ull;
+  if (stat(o.output.c_str(), &outStat) == 0) {
+    if (S_ISDIR(outStat.st_mode)) {
+      error(o.output + " is a folder; -o names the file to write");
+      return kExitUsage;
+    }
+    skipDev = outStat.st_dev;
+    skipIno = outStat.st_ino;
+  }
+  CollectResult inputs;
+  collectInputs(o.inputs, skipDev, skipIno, &inputs);
+  for (const std::string& w : inputs.warnings) warn(w);
+  if (!inputs.error.empty()) {
+    error(inputs.error);
+    return inputs.error.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+  }
+  if (!settings.launchFile.empty()) {
+    bool found = false;
+    for (const PackInput& in : inputs.items) found = found || (!in.folder && in.name == settings.launchFile);
+    if (!found && settings.launchFile.find(':') == std::string::npos)
+      warn("the launch file " + o.launch + " is not one of the stored files");
+  }
+
+  if (o.password) {
+    if (!takePassword(o.passwordFile, &settings.password)) return kExitUsage;
+    settings.passwordFlags = o.mask ? 1 : 2;
+  }
+
+  // Write beside the output and rename at the end: a failed or interrupted
+  // run leaves no partial output behind.
+  std::string dir = o.output.find('/') == std::string::npos ? "." : o.output.substr(0, o.output.rfind('/') + 1);
+  std::string base = o.output.substr(o.output.rfind('/') == std::string::npos ? 0 : o.output.rfind('/') + 1);
+  std::string temp = (dir == "." ? std::string() : dir) + "." + base + ".XXXXXX";
+  if (temp.size() >= sizeof tempPath) {
+    error("the output path is too long");
+    return kExitUsage;
+  }
+  installSignals();
+  sigset_t block, previous;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGHUP);
+  sigprocmask(SIG_BLOCK, &block, &previous);
+  strcpy(tempPath, temp.c_str());
+  int fd = mkstemp(tempPath);
+  if (fd >= 0) tempActive = 1;
+  sigprocmask(SIG_SETMASK, &previous, 0);
+  if (fd < 0) {
+    error("cannot create a file beside " + o.output + ": " + strerror(errno));
+    return kExitIo;
+  }
+
+  ArchiveWriter* w = newArchiveWriter();
+  if (!w) {
+    error("not enough memory");
+    unlink(tempPath);
+    return kExitIo;
+  }
+  Progress progress = {};
+  progress.enabled = !quiet && isatty(2);
+  for (const PackInput& in : inputs.items) {
+    progress.totalBytes += in.size;
+    progress.totalFiles += in.folder ? 0 : 1;
+  }
+  std::vector<uint8_t> buffer(1 << 20);
+  const double start = now();
+  code = 0;
+  bool ok = beginArchive(w, fd, settings);
+  for (size_t i = 0; ok && i < inputs.items.size(); ++i) {
+    const PackInput& in = inputs.items[i];
+    if (in.folder) {
+      addFolderEntry(w, in.name);
+    } else {
+      ok = packFile(w, in, &buffer, &progress, &code);
+      ++progress.doneFiles;
+    }
+    drawProgress(&progress, w, false);
+    ok = ok && archiveWriterOk(w);
+  }
+  uint64_t total = 0;
+  if (ok) ok = finishArchive(w, &total);
+  if (!ok && !code) {
+    if (w->blocks.error == BlockWriterTooLarge || w->ioErrno == EFBIG) {
+      error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
+      code = kExitUsage;
+    } else {
+      const int e = w->ioErrno ? w->ioErrno : w->blocks.ioErrno;
+      error("cannot write " + o.output + ": " + strerror(e ? e : EIO));
+      code = kExitIo;
+    }
+  }
+  if (ok && fsync(fd) != 0) {
+    error("cannot write " + o.output + ": " + strerror(errno));
+    ok = false;
+    code = kExitIo;
+  }
+  const ArchiveStats stats = w->stats;
+  freeArchiveWriter(w);
+  if (ok) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
+  if (close(fd) != 0 && ok) {
+    error("cannot write " + o.output + ": " + strerror(errno));
+    ok = false;
+    code = kExitIo;
+  }
+  sigprocmask(SIG_BLOCK, &block, &previous);
+  if (ok && rename(tempPath, o.output.c_str()) != 0) {
+    error("cannot write " + o.output + ": " + strerror(errno));
+    ok = false;
+    code = kExitIo;
+  }
+  if (!ok) unlink(tempPath);
+  tempActive = 0;
+  sigprocmask(SIG_SETMASK, &previous, 0);
+  clearProgress();
+  if (!ok) return code ? code : kExitIo;
+
+  if (!quiet) {
+    const double seconds = now() - start;
+    char line[256];
+    snprintf(line, sizeof line, "%s: %llu files, %llu folders, %llu bytes -> %llu bytes (%.1f%%) in %.1f s", o.output.c_str(),
+             (unsigned long long)stats.files, (unsigned long long)stats.folders,
+             (unsigned long long)stats.inputBytes, (unsigned long long)total,
+             stats.inputBytes ? 100.0 * (double)total / (double)stats.inputBytes : 0.0, seconds);
+    fprintf(stderr, "%s\n", line);
+  }
+  return 0;
+}

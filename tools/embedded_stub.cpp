@@ -1,0 +1,20 @@
+#include "tools/embedded_stub.h"
+
+// VELLICOR_EMBEDDED_STUB is the stub file's path, set by the build.
+#define VELLICOR_STR2(x) #x
+#define VELLICOR_STR(x) VELLICOR_STR2(x)
+
+asm(".section .rodata\n"
+    ".balign 16\n"
+    "vellicorStubStart:\n"
+    ".incbin \"" VELLICOR_STR(VELLICOR_EMBEDDED_STUB) "\"\n"
+    "vellicorStubEnd:\n"
+    ".previous\n");
+
+extern "C" const uint8_t vellicorStubStart[];
+extern "C" const uint8_t vellicorStubEnd[];
+
+const uint8_t* embeddedStub(uint32_t* size) {
+  *size = (uint32_t)(vellicorStubEnd - vellicorStubStart);
+  return vellicorStubStart;
+}

@@ -1,0 +1,313 @@
+#include "tools/pack_inputs.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1) return false;
+  out->assign(in.size() * 4 + 8, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  char* dst = out->data();
+  size_t dstLeft = out->size();
+  const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  iconv_close(cd);
+  if (r == (size_t)-1 || srcLeft) return false;
+  out->resize(out->size() - dstLeft);
+  return true;
+}
+
+bool utf8ToCp932(const std::string& utf8, std::string* out) { return convert("UTF-8", "CP932", utf8, out); }
+
+static size_t cp932CharLength(const std::string& s, size_t i) {
+  const uint8_t c = (uint8_t)s[i];
+  const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  return lead && i + 1 < s.size() ? 2 : 1;
+}
+
+std::string cp932ForDisplay(const std::string& cp932) {
+  std::string out;
+  for (size_t i = 0; i < cp932.size();) {
+    const size_t n = cp932CharLength(cp932, i);
+    std::string one;
+    if ((uint8_t)cp932[i] >= 0x20 && convert("CP932", "UTF-8", cp932.substr(i, n), &one)) {
+      out += one;
+    } else {
+      static const char* hex = "0123456789abcdef";
+      for (size_t k = 0; k < n; ++k) {
+        out += "\\x";
+        out += hex[(uint8_t)cp932[i + k] >> 4];
+        out += hex[(uint8_t)cp932[i + k] & 15];
+      }
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string windowsNameProblem(const std::string& component) {
+  if (component.empty()) return "it is empty";
+  for (size_t i = 0; i < component.size();) {
+    const size_t n = cp932CharLength(component, i);
+    if (n == 1) {
+      const uint8_t c = (uint8_t)component[i];
+      if (c < 0x20) return "it contains a control character";
+      if (strchr("<>:\"/\\|?*", c)) return std::string("it contains the character ") + (char)c;
+    }
+    i += n;
+  }
+  // Trail bytes start at 0x40, so a final '.' or ' ' is always a character.
+  const char last = component.back();
+  if (last == '.' || last == ' ') return "it ends with a dot or a space";
+  std::string stem = component.substr(0, component.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (auto& c : stem) c = (char)toupper((unsigned char)c);
+  static const char* devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* d : devices)
+    if (stem == d) return "it is a device name";
+  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '0' &&
+      stem[3] <= '9')
+    return "it is a device name";
+  return "";
+}
+
+uint64_t fileTimeOf(int64_t seconds, uint32_t nanoseconds) {
+  const int64_t since1601 = seconds + 11644473600ll;
+  if (since1601 < 0) return 0;
+  return (uint64_t)since1601 * 10000000ull + nanoseconds / 100;
+}
+
+bool commentToCp932(const std::string& utf8, std::string* out, std::string* error) {
+  std::string text = utf8;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  if (text.find('\0') != std::string::npos) {
+    *error = "the comment contains a NUL byte";
+    return false;
+  }
+  std::string cp932;
+  if (!utf8ToCp932(text, &cp932)) {
+    // Name the first line that does not convert.
+    size_t line = 1, start = 0;
+    for (;;) {
+      size_t end = text.find('\n', start);
+      std::string piece, ignored;
+      piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (!utf8ToCp932(piece, &ignored)) break;
+      if (end == std::string::npos) break;
+      start = end + 1;
+      ++line;
+    }
+    *error = "line " + std::to_string(line) + " of the comment is not UTF-8 text with a code page 932 form";
+    return false;
+  }
+  out->clear();
+  for (size_t i = 0; i < cp932.size(); ++i) {
+    if (cp932[i] == '\n' && (i == 0 || cp932[i - 1] != '\r')) out->push_back('\r');
+    out->push_back(cp932[i]);
+  }
+  return true;
+}
+
+// ---- the walk ----
+
+namespace {
+
+struct Walk {
+  CollectResult* r;
+  uint64_t skipDev, skipIno;
+  std::vector<std::pair<dev_t, ino_t>> enclosing;  // folders on the current path
+};
+
+// ASCII letters in upper case, double-byte characters unchanged.
+std::string foldCase(const std::string& cp932) {
+  std::string out = cp932;
+  for (size_t i = 0; i < out.size();) {
+    const size_t n = cp932CharLength(out, i);
+    if (n == 1) out[i] = (char)toupper((unsigned char)out[i]);
+    i += n;
+  }
+  return out;
+}
+
+bool timesOf(const std::string& path, FileTimes* t) {
+  struct statx sx;
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  t->lastWrite = fileTimeOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  t->lastAccess = fileTimeOf(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  // The creation time where the file system keeps one, else the last write.
+  t->creation = (sx.stx_mask & STATX_BTIME) ? fileTimeOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : t->lastWrite;
+  return true;
+}
+
+bool fail(Walk* w, const std::string& message) {
+  if (w->r->error.empty()) w->r->error = message;
+  return false;
+}
+
+std::string errnoText() { return strerror(errno); }
+
+bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown);
+
+bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
+  DIR* d = opendir(path.c_str());
+  if (!d) return fail(w, "cannot read the folder " + shown + ": " + errnoText());
+  struct Child {
+    std::string host, cp932;
+  };
+  std::vector<Child> children;
+  errno = 0;
+  while (struct dirent* e = readdir(d)) {
+    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+    Child c;
+    c.host = e->d_name;
+    if (!utf8ToCp932(c.host, &c.cp932)) {
+      closedir(d);
+      return fail(w, "the name of " + shown + "/" + c.host + " has no code page 932 form");
+    }
+    children.push_back(c);
+    errno = 0;
+  }
+  const int readError = errno;
+  closedir(d);
+  if (readError) {
+    errno = readError;
+    return fail(w, "cannot read the folder " + shown + ": " + errnoText());
+  }
+  std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.cp932 < b.cp932; });
+  // Names that differ only in letter case are one name on Windows.
+  std::vector<std::pair<std::string, size_t>> folded;
+  for (size_t i = 0; i < children.size(); ++i) folded.push_back({foldCase(children[i].cp932), i});
+  std::sort(folded.begin(), folded.end());
+  for (size_t i = 1; i < folded.size(); ++i) {
+    if (folded[i].first != folded[i - 1].first) continue;
+    w->r->warnings.push_back(shown + "/" + children[folded[i - 1].second].host + " and " +
+                             children[folded[i].second].host +
+                             " are the same name on Windows; extracting asks before one replaces the other");
+  }
+  for (const Child& c : children)
+    if (!addPath(w, path + "/" + c.host, name + "\\" + c.cp932, shown + "/" + c.host)) return false;
+  return true;
+}
+
+bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
+  if ((uint64_t)st.st_dev == w->skipDev && (uint64_t)st.st_ino == w->skipIno) {
+    w->r->warnings.push_back("left out " + shown + ": it is the output file");
+    return true;
+  }
+  PackInput in;
+  in.hostPath = path;
+  in.name = name;
+  in.size = 0;
+  in.times = {};
+  if (S_ISDIR(st.st_mode)) {
+    for (auto& e : w->enclosing)
+      if (e.first == st.st_dev && e.second == st.st_ino)
+        return fail(w, shown + " leads back into an enclosing folder (a symbolic link loop)");
+    in.folder = true;
+    w->r->items.push_back(in);
+    w->enclosing.push_back({st.st_dev, st.st_ino});
+    const bool ok = addFolderContents(w, path, name, shown);
+    w->enclosing.pop_back();
+    return ok;
+  }
+  if (!S_ISREG(st.st_mode)) return fail(w, shown + " is neither a regular file nor a folder");
+  if ((uint64_t)st.st_size > kLargestStoredFile)
+    return fail(w, shown + " has " + std::to_string((uint64_t)st.st_size) +
+                       " bytes; a stored file must be smaller than 2,147,483,648 bytes");
+  if (access(path.c_str(), R_OK) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
+  in.folder = false;
+  in.size = (uint64_t)st.st_size;
+  if (!timesOf(path, &in.times)) return fail(w, "cannot read the times of " + shown + ": " + errnoText());
+  w->r->items.push_back(in);
+  return true;
+}
+
+// The name a root argument stores: its last component, or for "." and ".."
+// (and paths ending in them) the real folder's name.
+std::string rootName(const std::string& arg) {
+  std::string p = arg;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  std::string base = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
+  if (base == "." || base == ".." || base.empty() || base == "/") {
+    char* real = realpath(p.c_str(), 0);
+    if (!real) return "";
+    std::string r = real;
+    free(real);
+    base = r.substr(r.rfind('/') + 1);
+  }
+  return base;
+}
+
+}  // namespace
+
+// Checks every component of the names below a root (their conversion was
+// checked while walking).
+static bool checkNames(CollectResult* r, size_t from) {
+  for (size_t i = from; i < r->items.size(); ++i) {
+    const std::string& name = r->items[i].name;
+    size_t start = 0;
+    for (size_t k = 0; k <= name.size();) {
+      const bool atEnd = k == name.size();
+      if (atEnd || name[k] == '\\') {
+        const std::string component = name.substr(start, k - start);
+        const std::string problem = windowsNameProblem(component);
+        if (!problem.empty()) {
+          r->error = r->items[i].hostPath + ": the name " + cp932ForDisplay(component) +
+                     " cannot be a file name on Windows: " + problem;
+          return false;
+        }
+        if (atEnd) break;
+        start = ++k;
+        continue;
+      }
+      k += cp932CharLength(name, k);
+    }
+  }
+  return true;
+}
+
+void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r) {
+  Walk w;
+  w.r = r;
+  w.skipDev = skipDev;
+  w.skipIno = skipIno;
+  std::vector<std::string> topNames;
+  for (const std::string& root : roots) {
+    const std::string base = rootName(root);
+    if (base.empty() || base == "/") {
+      r->error = "cannot store " + root + " under a name of its own; give the folder's contents instead";
+      return;
+    }
+    std::string cp932;
+    if (!utf8ToCp932(base, &cp932)) {
+      r->error = "the name of " + root + " has no code page 932 form";
+      return;
+    }
+    for (const std::string& seen : topNames) {
+      if (seen == foldCase(cp932)) {
+        r->error = "two inputs would be stored under the same name " + base;
+        return;
+      }
+    }
+    topNames.push_back(foldCase(cp932));
+    const size_t from = r->items.size();
+    std::string path = root;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (!addPath(&w, path, cp932, root) || !checkNames(r, from)) {
+      if (r->error.empty()) r->error = "cannot read " + root;
+      return;
+    }
+  }
+}
