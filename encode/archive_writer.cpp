@@ -111,19 +111,17 @@ bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings) {
                                                settings.passwordFlags);
     putLittleEndian(&header, check, 2);
   }
-  w->headerBytes = kArchiveStubSize + (uint32_t)header.size();
-  if (w->headerBytes > settings.sizeLimit) {
-    w->failed = true;
-    w->ioErrno = EFBIG;
-    return false;
-  }
-  writeAll(w, settings.stub, kArchiveStubSize);
-  writeAll(w, header.data(), header.size());
-
+  w->headerBytes = kArchiveStubSize + (uint64_t)header.size();
   const std::string& key = w->settings.password;
   initBlockWriter(&w->blocks, fd, w->headerBytes, settings.passwordFlags ? (const uint8_t*)key.data() : 0,
                   settings.passwordFlags ? (uint32_t)key.size() : 0, settings.sizeLimit);
   initBitWriter(&w->bits, &w->blocks);
+  if (w->headerBytes > settings.sizeLimit) {
+    w->blocks.error = BlockWriterTooLarge;
+    return false;
+  }
+  writeAll(w, settings.stub, kArchiveStubSize);
+  writeAll(w, header.data(), header.size());
   return !w->failed;
 }
 

@@ -53,7 +53,7 @@ static const uint32_t kMaxSlotGrams = 3072;
 struct ArchiveWriter {
   ArchiveSettings settings;
   int fd;
-  uint32_t headerBytes;        // stub + header
+  uint64_t headerBytes;        // stub + header
   bool failed;
   int ioErrno;
   BlockWriter blocks;

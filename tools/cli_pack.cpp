@@ -508,7 +508,7 @@ int cliPack(int argc, char** argv) {
   uint64_t total = 0;
   if (ok) ok = finishArchive(w, &total);
   if (!ok && !code) {
-    if (w->blocks.error == BlockWriterTooLarge || w->ioErrno == EFBIG) {
+    if (w->blocks.error == BlockWriterTooLarge) {
       error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
       code = kExitUsage;
     } else {
@@ -548,11 +548,12 @@ int cliPack(int argc, char** argv) {
 
   if (!quiet) {
     const double seconds = now() - start;
-    char line[256];
-    snprintf(line, sizeof line, "%s: %llu files, %llu folders, %llu bytes -> %llu bytes (%.1f%%) in %.1f s", o.output.c_str(),
-             (unsigned long long)stats.files, (unsigned long long)stats.folders,
-             (unsigned long long)stats.inputBytes, (unsigned long long)total,
-             stats.inputBytes ? 100.0 * (double)total / (double)stats.inputBytes : 0.0, seconds);
+    char line[512];
+    snprintf(line, sizeof line, "%s: %llu file%s, %llu folder%s, %llu bytes -> %llu bytes (%.1f%%) in %.1f s",
+             o.output.c_str(), (unsigned long long)stats.files, stats.files == 1 ? "" : "s",
+             (unsigned long long)stats.folders, stats.folders == 1 ? "" : "s", (unsigned long long)stats.inputBytes,
+             (unsigned long long)total, stats.inputBytes ? 100.0 * (double)total / (double)stats.inputBytes : 0.0,
+             seconds);
     fprintf(stderr, "%s\n", line);
   }
   return 0;

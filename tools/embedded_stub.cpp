@@ -1,13 +1,12 @@
 #include "tools/embedded_stub.h"
 
-// VELLICOR_EMBEDDED_STUB is the stub file's path, set by the build.
-#define VELLICOR_STR2(x) #x
-#define VELLICOR_STR(x) VELLICOR_STR2(x)
+// VELLICOR_EMBEDDED_STUB is the stub file's path as a string literal, set by
+// the build (a literal, so no part of the path is ever taken for a macro).
 
 asm(".section .rodata\n"
     ".balign 16\n"
     "vellicorStubStart:\n"
-    ".incbin \"" VELLICOR_STR(VELLICOR_EMBEDDED_STUB) "\"\n"
+    ".incbin \"" VELLICOR_EMBEDDED_STUB "\"\n"
     "vellicorStubEnd:\n"
     ".previous\n");
 

@@ -169,6 +169,15 @@ TEST(PackRoundTrip, HeaderFieldsAndPassword) {
   }
 }
 
+TEST(PackRoundTrip, AnArchivePastTheSizeLimitIsNotFinished) {
+  ArchiveSettings s;
+  s.sizeLimit = kStubSize + 20000;
+  EXPECT_TRUE(packItems({{"r", false, randomBytes(30000, 9)}}, s).empty());
+  EXPECT_FALSE(packItems({{"r", false, randomBytes(10000, 9)}}, s).empty());
+  s.comment.assign(30000, 'c');  // the header alone passes it
+  EXPECT_TRUE(packItems({{"r", false, text("x")}}, s).empty());
+}
+
 TEST(PackRoundTrip, SameInputSameBytesAndStreamingDoesNotMatter) {
   std::vector<PackItem> items;
   for (int i = 0; i < 30; ++i) items.push_back({"f" + std::to_string(i), false, pseudoText(1000 + i * 5000, i)});
