@@ -1,0 +1,67 @@
+# The stub: a freestanding 32-bit Windows executable of exactly 26,112 bytes
+# (the payload of a self-extracting file starts at that offset). It links no
+# C or C++ runtime: its own entry point, its own memory routines, and the
+# import libraries of the four system DLLs it calls. Its first 16,384 bytes
+# are data of the archive format (the context of the first stored file), so
+# the build is reproducible: no time stamps, no paths, no version strings.
+enable_language(RC)
+
+set(STUB_SIZE 26112)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# The icon, drawn by a script of ours at build time.
+set(STUB_ICON ${CMAKE_CURRENT_BINARY_DIR}/main_icon.ico)
+add_custom_command(OUTPUT ${STUB_ICON}
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/res/make_icon.py ${STUB_ICON}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/make_icon.py
+  COMMENT "Drawing the stub's icon"
+  VERBATIM)
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_DEPENDS ${STUB_ICON})
+
+file(GLOB STUB_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
+list(REMOVE_ITEM STUB_APP_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/app_state.cpp)  # part of the core
+file(GLOB STUB_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
+
+add_executable(vellicor_stub
+  ${CORE_SOURCES} ${STUB_APP_SOURCES} ${STUB_PLATFORM_SOURCES}
+  ${CMAKE_CURRENT_SOURCE_DIR}/res/stub.rc)
+target_include_directories(vellicor_stub PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
+set_target_properties(vellicor_stub PROPERTIES
+  SUFFIX .exe
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Small code, no runtime support: no exceptions, no type information, no
+# unwind tables, no guarded statics, no stack protector, no compiler
+# identification strings. Frames beyond 4 KB would need stack probes: big
+# buffers belong in the state record or on the heap.
+target_compile_options(vellicor_stub PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
+    -ffunction-sections -Wall -Wno-unused-parameter -Wframe-larger-than=4096>)
+# The memory routines must not be turned back into calls of themselves.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/memory_routines.cpp PROPERTIES
+  COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
+
+# The entry point is the undecorated C name stubEntry (its symbol carries the
+# one leading underscore of 32-bit C names). libgcc is linked last only for
+# helpers the compiler may call (64-bit division, stack probes).
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+set(CMAKE_C_STANDARD_LIBRARIES "")
+target_link_options(vellicor_stub PRIVATE
+  -nostdlib -s
+  -Wl,--entry=_stubEntry
+  -Wl,--subsystem,windows
+  -Wl,--gc-sections
+  -Wl,--no-insert-timestamp
+  -Wl,--enable-stdcall-fixup)
+target_link_libraries(vellicor_stub PRIVATE kernel32 user32 gdi32 shell32 gcc)
+
+# Fill the linked image with zero bytes up to the stub size; a larger image
+# fails the build (and is removed, so that no wrong stub is ever used).
+add_custom_command(TARGET vellicor_stub POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:vellicor_stub> -DSTUB_SIZE=${STUB_SIZE}
+          -DPYTHON=${Python3_EXECUTABLE} -P ${CMAKE_CURRENT_LIST_DIR}/pad_stub.cmake
+  VERBATIM)
+
+# The end-to-end test driver is built beside the stub with the same compiler.
+include(${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/driver.cmake OPTIONAL)
