@@ -860,12 +860,19 @@ void cmdExpectMsgbox(const std::vector<Tok>& t) {
   if ((t.size() - 2) % 2) scriptError("expect-msgbox options come in pairs");
   HWND box = nullptr;
   std::string seen;
+  // A message box is modal: while one with another text stays open, the
+  // expected one cannot come, so a lasting mismatch ends the wait early.
+  HWND wrongBox = nullptr;
+  DWORD wrongSince = 0;
   bool ok = poll([&] {
     box = findMessageBox();
     if (!box) return false;
     HWND st = GetDlgItem(box, 0xFFFF);
     seen = winText(st);
-    return seen == text;
+    if (seen == text) return true;
+    if (box != wrongBox) { wrongBox = box; wrongSince = GetTickCount(); }
+    if (GetTickCount() - wrongSince > 2000) fail("message box text " + show(seen) + ", wanted " + show(text));
+    return false;
   }, gTimeoutMs, "a message box");
   if (!ok) {
     if (box) fail("message box text " + show(seen) + ", wanted " + show(text));
@@ -923,12 +930,22 @@ void cmdSetText(const std::vector<Tok>& t) {
     fail("the control does not answer WM_SETTEXT");
 }
 
-// Types characters one by one, as keyboard input arrives in the control.
+// Types characters one by one at the end of the control's text, as keyboard
+// input arrives in it.
 void cmdType(const std::vector<Tok>& t) {
   needArgs(t, 2, "type NAME:ID TEXT");
   HWND h = resolve(t[1].text);
+  // Each character is sent as a Unicode WM_CHAR: Wine's conversion of posted
+  // ANSI character messages splits double-byte characters wrongly.
+  // The caret goes to the end first, as after a click behind the text.
+  DWORD_PTR r0;
+  SendMessageTimeoutA(h, EM_SETSEL, 0x7FFFFFFF, 0x7FFFFFFF, SMTO_ABORTIFHUNG, 5000, &r0);
   std::wstring w = wideFrom(CP_UTF8, t[2].text);
-  for (wchar_t c : w) PostMessageW(h, WM_CHAR, c, 1);
+  for (wchar_t c : w) {
+    DWORD_PTR r;
+    if (!SendMessageTimeoutW(h, WM_CHAR, c, 1, SMTO_ABORTIFHUNG, 5000, &r))
+      fail("the control does not take typed characters");
+  }
   DWORD_PTR r;
   SendMessageTimeoutA(h, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);  // after the posted characters
 }
