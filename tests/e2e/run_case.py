@@ -2,6 +2,7 @@
 """Runs one end-to-end case of the real stub under Wine on a virtual X display.
 
     run_case.py --case FILE --build DIR --stub EXE --driver EXE --texts texts.h [--tool vellicor]
+                [--named-archive make_named_archive]
     run_case.py --setup    --build DIR ...   (once per test run: Wine prefix and X display)
     run_case.py --teardown --build DIR ...   (stops what --setup started)
 
@@ -222,6 +223,9 @@ def prepare_case(args, env, case, lines, work):
     variables = {
         'STUB': os.path.abspath(args.stub), 'WORK': work, 'E2E': HERE,
         'PY': sys.executable, 'TOOL': args.tool or '',
+        'NAMED_ARCHIVE': args.named_archive or '',
+        # Built beside the driver (driver.cmake).
+        'MARKER': os.path.join(os.path.dirname(args.driver), 'e2e_marker.exe'),
     }
     for number, line in enumerate(lines, 1):
         text = line.rstrip('\r\n')
@@ -249,6 +253,8 @@ def prepare_case(args, env, case, lines, work):
         elif cmd == 'run':
             if 'TOOL' in text and not args.tool:
                 raise SystemExit(f'e2e: {case}:{number}: needs the vellicor tool (--tool)')
+            if '${NAMED_ARCHIVE}' in text and not args.named_archive:
+                raise SystemExit(f'e2e: {case}:{number}: needs make_named_archive (--named-archive)')
             run = rest
         else:
             raise SystemExit(f'e2e: {case}:{number}: unknown runner line {cmd}')
@@ -352,9 +358,10 @@ def main():
     ap.add_argument('--driver')
     ap.add_argument('--texts')
     ap.add_argument('--tool')
+    ap.add_argument('--named-archive')
     ap.add_argument('--timeout', type=int, default=150)
     args = ap.parse_args()
-    for name in ('case', 'stub', 'driver', 'texts', 'tool'):
+    for name in ('case', 'stub', 'driver', 'texts', 'tool', 'named_archive'):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
     env = Env(args.build)

@@ -17,10 +17,12 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -1001,6 +1003,68 @@ void cmdExpectFile(const std::vector<Tok>& t) {
   }
 }
 
+// wait-file PATH exists|missing [size-above N] [size-below N]: polls the
+// file's state without opening it (the program may hold it open for writing),
+// so it can follow a file that the program is still writing. It keeps
+// waiting after the program has ended (a program it started may write).
+void cmdWaitFile(const std::vector<Tok>& t) {
+  needArgs(t, 2, "wait-file PATH exists|missing [size-above N] [size-below N]");
+  std::string path = toSjis(t[1].text);
+  const std::string& state = t[2].text;
+  if (state != "exists" && state != "missing") scriptError("wait-file wants exists or missing");
+  long long above = -1, below = -1;
+  for (size_t i = 3; i + 1 < t.size(); i += 2) {
+    if (t[i].text == "size-above") above = evalExpr(t[i + 1].text);
+    else if (t[i].text == "size-below") below = evalExpr(t[i + 1].text);
+    else scriptError("unknown wait-file option " + t[i].text);
+  }
+  if ((t.size() - 3) % 2) scriptError("wait-file options come in pairs");
+  std::string seen = "missing";
+  bool ok = poll([&] {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) { seen = "missing"; return state == "missing"; }
+    long long size = ((long long)d.nFileSizeHigh << 32) | d.nFileSizeLow;
+    seen = fmt("exists with %lld bytes", size);
+    if (state == "missing") return false;
+    return (above < 0 || size > above) && (below < 0 || size < below);
+  }, gTimeoutMs, "a file", true);
+  if (!ok) fail(show(path) + ": " + seen);
+}
+
+// The names in a folder (without "." and ".."), sorted, separated by spaces.
+std::string folderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) fail("cannot list " + show(folder));
+  do {
+    std::string n = fd.cFileName;
+    if (n != "." && n != "..") names.push_back(n);
+  } while (FindNextFileA(h, &fd));
+  FindClose(h);
+  std::sort(names.begin(), names.end());
+  std::string s;
+  for (auto& n : names) s += (s.empty() ? "" : " ") + n;
+  return s;
+}
+
+// Whether a process with that program file name (e.g. "marker.exe") runs in
+// the Wine session.
+bool processRunning(const std::string& exeName) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) fail("cannot list the processes");
+  PROCESSENTRY32 pe = {};
+  pe.dwSize = sizeof pe;
+  bool found = false;
+  for (BOOL more = Process32First(snap, &pe); more && !found; more = Process32Next(snap, &pe)) {
+    const char* base = pe.szExeFile;
+    for (const char* p = pe.szExeFile; *p; ++p) if (*p == '\\') base = p + 1;
+    found = lstrcmpiA(base, exeName.c_str()) == 0;
+  }
+  CloseHandle(snap);
+  return found;
+}
+
 std::vector<std::string> readLines(const std::string& path);
 
 void runCommand(const std::vector<Tok>& t) {
@@ -1133,6 +1197,34 @@ void runCommand(const std::vector<Tok>& t) {
       }
     }
     gLine = saved;
+  }
+  else if (c == "wait-file") cmdWaitFile(t);
+  else if (c == "expect-listing") {
+    // The folder holds exactly these names (any order; none: it is empty).
+    needArgs(t, 1, "expect-listing FOLDER [NAME...]");
+    std::vector<std::string> want;
+    for (size_t i = 2; i < t.size(); ++i) want.push_back(toSjis(t[i].text));
+    std::sort(want.begin(), want.end());
+    std::string w;
+    for (auto& n : want) w += (w.empty() ? "" : " ") + n;
+    std::string got = folderListing(toSjis(t[1].text));
+    if (got != w) fail(t[1].text + " holds " + show(got) + ", wanted " + show(w));
+  }
+  else if (c == "suspend" || c == "resume") {
+    // Stops or continues the program's main thread, so that a step (a
+    // click) is posted while the program stands at a known point of its work.
+    requireStarted();
+    if (processEnded()) fail("the program has ended");
+    DWORD r = c == "suspend" ? SuspendThread(gProc.hThread) : ResumeThread(gProc.hThread);
+    if (r == (DWORD)-1) fail(fmt("%s failed (error %lu)", c.c_str(), GetLastError()));
+  }
+  else if (c == "wait-no-process") {
+    // Waits until no process of that program file name runs (any that was
+    // started has then done all it does).
+    needArgs(t, 1, "wait-no-process NAME.exe");
+    std::string name = toSjis(t[1].text);
+    if (!poll([&] { return !processRunning(name); }, gTimeoutMs, "a process", true))
+      fail(t[1].text + " is still running");
   }
   else if (c == "make-folder") { needArgs(t, 1, "make-folder PATH"); CreateDirectoryA(toSjis(t[1].text).c_str(), nullptr); }
   else if (c == "write-file") {
