@@ -218,8 +218,10 @@ def teardown(env):
 
 
 def prepare_case(args, env, case, lines, work):
-    """Runs the case's % lines; returns the driver script (same line numbers)."""
+    """Runs the case's % lines; returns the driver script (same line numbers)
+    and the %after commands, which run once the driver has passed."""
     script = []
+    after = []
     variables = {
         'STUB': os.path.abspath(args.stub), 'WORK': work, 'E2E': HERE,
         'PY': sys.executable, 'TOOL': args.tool or '',
@@ -250,18 +252,33 @@ def prepare_case(args, env, case, lines, work):
             for d in rest:
                 os.makedirs(os.path.join(work, d), exist_ok=True)
             continue
-        elif cmd == 'run':
+        elif cmd in ('run', 'after'):
             if 'TOOL' in text and not args.tool:
                 raise SystemExit(f'e2e: {case}:{number}: needs the vellicor tool (--tool)')
             if '${NAMED_ARCHIVE}' in text and not args.named_archive:
                 raise SystemExit(f'e2e: {case}:{number}: needs make_named_archive (--named-archive)')
+            if cmd == 'after':
+                after.append((number, rest))
+                continue
             run = rest
         else:
             raise SystemExit(f'e2e: {case}:{number}: unknown runner line {cmd}')
         r = subprocess.run(run, cwd=work, capture_output=True, text=True)
         if r.returncode != 0:
             raise SystemExit(f'e2e: {case}:{number}: {" ".join(run)} failed:\n{r.stdout}{r.stderr}')
-    return script
+    return script, after
+
+
+def run_after(case, after, work):
+    """The %after commands, in order, in the work folder; False at the first failure."""
+    for number, run in after:
+        r = subprocess.run(run, cwd=work, capture_output=True, text=True)
+        for line in (r.stdout + r.stderr).splitlines():
+            print(f'  {line}', flush=True)
+        if r.returncode != 0:
+            log(f'case {case}:{number}: %after {" ".join(run)} failed (exit {r.returncode})')
+            return False
+    return True
 
 
 def run_case(args, env):
@@ -281,7 +298,7 @@ def run_case(args, env):
 
     with open(args.case, encoding='utf-8') as f:
         lines = f.readlines()
-    script = prepare_case(args, env, case, lines, work)
+    script, after = prepare_case(args, env, case, lines, work)
     script_path = os.path.join(work, 'script.txt')
     with open(script_path, 'w', encoding='utf-8') as f:
         f.write('\n'.join(script) + '\n')
@@ -339,6 +356,9 @@ def run_case(args, env):
 
     if rc == 0 and verdict == ['PASS'] and not shots_taken:
         log(f'case {case}: FAILED: it saved no screenshot (every case takes at least one)')
+        return 1
+    if rc == 0 and verdict == ['PASS'] and not run_after(case, after, work):
+        log(f'case {case}: FAILED after the driver; files in {work}')
         return 1
     if rc == 0 and verdict == ['PASS']:
         log(f'case {case}: PASSED in {took:.1f} s')
