@@ -2,7 +2,8 @@
 # The main job on the built-in example: installs what is missing, builds,
 # packs examples/sample with our creator, extracts it with the real 32-bit
 # stub under Wine (clicked by our test driver, screenshots saved), then
-# extracts the same file with the portable tool and compares both trees.
+# extracts the same file with the portable tool and compares both trees
+# with the source (scripts/demo.case).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELLICOR_BUILD:-$root/build}
@@ -20,19 +21,8 @@ echo "== the self-extracting file: $work/case.exe"
 "$tool" list "$work/case.exe"
 "$tool" test "$work/case.exe"
 
-# The portable tool must give the same tree, bytes and modification times as
-# the stub gave under Wine (folders carry no stored times).
-rm -rf "$work/cli"
-"$tool" extract -q --overwrite=none -o "$work/cli" "$work/case.exe"
-stub_tree=$(cd "$work/cwd/展開先" && find . -type d -printf 'folder %p\n' -o -printf 'file %s %TY-%Tm-%Td %TT %p\n' | sort)
-cli_tree=$(cd "$work/cli" && find . -type d -printf 'folder %p\n' -o -printf 'file %s %TY-%Tm-%Td %TT %p\n' | sort)
-if [ "$stub_tree" != "$cli_tree" ] || ! diff -r "$work/cwd/展開先" "$work/cli" >/dev/null; then
-  echo "demo: the stub and vellicor extract gave different trees" >&2
-  diff <(echo "$stub_tree") <(echo "$cli_tree") >&2 || true
-  exit 1
-fi
 echo
-echo "== extracted by the stub under Wine (same as 'vellicor extract'):"
-echo "$stub_tree" | sed 's/^/  /'
+echo "== extracted by the stub under Wine into $work/cwd/展開先"
+echo "   (the same bytes and times as the source and as 'vellicor extract' gave in $work/cli)"
 echo
 echo "screenshots: $build/e2e-shots/demo-dialog.png, $build/e2e-shots/demo-finished.png"
