@@ -13,18 +13,28 @@ void resetCodeTree(CodeTree* t) {
   }
 }
 
-void buildCodeTree(CodeTree* t) {
+// Leaves, placed where the previous sort left them.
+static void placeLeaves(CodeTree* t) {
   CodeNode* nodes = t->nodes;
-  int16_t* order = t->order;
-
-  // Leaves, placed where the previous sort left them.
   for (int s = 0; s < kSymbols; ++s) {
     nodes[s].symbol = s;
     nodes[s].weight = t->counts[s];
     nodes[s].child0 = kNoChild;
     nodes[s].child1 = kNoChild;
-    order[t->rank[s]] = (int16_t)s;
+    t->order[t->rank[s]] = (int16_t)s;
   }
+}
+
+static void takeRanks(CodeTree* t) {
+  for (int p = 0; p < kSymbols; ++p) t->rank[t->nodes[t->order[p]].symbol] = p;
+}
+
+// The build as the format defines it, step for step. Every faster build
+// must give exactly the nodes, ranks and root that this one gives.
+void buildCodeTreeReference(CodeTree* t) {
+  CodeNode* nodes = t->nodes;
+  int16_t* order = t->order;
+  placeLeaves(t);
 
   // Stable sort into descending weight by backward bubble passes. The list
   // starts in the previous build's order, so it is nearly sorted.
@@ -44,7 +54,7 @@ void buildCodeTree(CodeTree* t) {
     if (lower > kSymbols - 2) break;
   }
 
-  for (int p = 0; p < kSymbols; ++p) t->rank[nodes[order[p]].symbol] = p;
+  takeRanks(t);
 
   // Merge the two last entries into a new node and move it forward past
   // every entry of strictly smaller weight.
@@ -68,14 +78,198 @@ void buildCodeTree(CodeTree* t) {
   }
 }
 
+#if VELLICOR_FAST_CODE_TREES
+
+// The same build in fewer steps. Both steps of the reference keep one
+// invariant that lets them be done differently with the same outcome: the
+// live part of the work list is always in non-increasing weight order.
+
+// Stable sort by binary insertion: an entry already behind an entry of at
+// least its weight stays; any other goes behind the last entry of at least
+// its weight, which is exactly where the stable sort puts it.
+static void sortLeaves(CodeTree* t) {
+  const CodeNode* nodes = t->nodes;
+  int16_t* order = t->order;
+  for (int i = 1; i < kSymbols; ++i) {
+    const int16_t s = order[i];
+    const int32_t w = nodes[s].weight;
+    if (nodes[order[i - 1]].weight >= w) continue;
+    int lo = 0, hi = i - 1;  // the first position of a smaller weight lies in [lo, hi]
+    while (lo < hi) {
+      const int mid = (lo + hi) >> 1;
+      if (nodes[order[mid]].weight < w) hi = mid;
+      else lo = mid + 1;
+    }
+    for (int j = i; j > lo; --j) order[j] = order[j - 1];
+    order[lo] = s;
+  }
+}
+
+// Merge for any weights (zero, negative, sums that wrap): the one-step moves
+// of the reference stop behind the last live entry of at least the new
+// node's weight, so a binary search over the sorted live list finds the
+// same place.
+static void mergeAnyWeights(CodeTree* t) {
+  CodeNode* nodes = t->nodes;
+  int16_t* order = t->order;
+  for (int n = kSymbols - 1; n > 0;) {
+    const int16_t created = (int16_t)(kNodes - n);
+    CodeNode* node = &nodes[created];
+    node->symbol = 0;
+    node->child0 = order[n - 1];
+    node->child1 = order[n];
+    const int32_t w = addWeights(nodes[order[n - 1]].weight, nodes[order[n]].weight);
+    node->weight = w;
+    --n;
+    int lo = 0, hi = n;  // the first live position of a smaller weight, or n
+    while (lo < hi) {
+      const int mid = (lo + hi) >> 1;
+      if (nodes[order[mid]].weight < w) hi = mid;
+      else lo = mid + 1;
+    }
+    for (int j = n; j > lo; --j) order[j] = order[j - 1];
+    order[lo] = created;
+  }
+}
+
+// Merge when every weight is at least 1 and all of them add up to at most
+// 2^31 - 1, so no sum wraps (every real archive). Then each new node weighs
+// at least as much as the one created before it and more than either child,
+// and the work list is two queues: the sorted leaves, taken from the back,
+// and the internal nodes in creation order, taken from the front. The order
+// of equal weights follows the reference: an internal node goes behind
+// every leaf of its weight, so it is taken first; among internal nodes of
+// one weight the most recent is taken first, so a run of equal weight is
+// used up from its back (no new node can join it meanwhile: it would be
+// heavier).
+static void mergeCountedWeights(CodeTree* t) {
+  CodeNode* nodes = t->nodes;
+  const int16_t* leaves = t->order;
+  int16_t queue[kSymbols];   // internal nodes in creation order
+  int leafEnd = kSymbols;    // leaves[0 .. leafEnd) are live
+  int head = 0, tail = 0;    // queue[head .. tail) holds the internal nodes not in the run below
+  int runStart = 0, runLeft = 0, runEnd = 0;  // queue[runStart .. runLeft) is the run being used up
+  bool inRun = false;
+  for (int created = kSymbols; created < kNodes; ++created) {
+    int16_t taken[2];
+    for (int k = 0; k < 2; ++k) {
+      const bool haveInternal = inRun || head < tail;
+      const int32_t internalWeight = !haveInternal ? 0 : nodes[queue[inRun ? runStart : head]].weight;
+      if (haveInternal && (leafEnd == 0 || internalWeight <= nodes[leaves[leafEnd - 1]].weight)) {
+        if (!inRun) {
+          runStart = head;
+          runEnd = head + 1;
+          while (runEnd < tail && nodes[queue[runEnd]].weight == internalWeight) ++runEnd;
+          runLeft = runEnd;
+          head = runEnd;
+          inRun = true;
+        }
+        taken[k] = queue[--runLeft];
+        if (runLeft == runStart) inRun = false;
+      } else {
+        taken[k] = leaves[--leafEnd];
+      }
+    }
+    CodeNode* node = &nodes[created];
+    node->symbol = 0;
+    node->child0 = taken[1];
+    node->child1 = taken[0];
+    node->weight = addWeights(nodes[taken[1]].weight, nodes[taken[0]].weight);
+    queue[tail++] = (int16_t)created;
+  }
+}
+
+// The first-byte table of decodeSymbol: for every 8-bit pattern (first bit
+// of the code in bit 0), the node that the walk reaches with those bits and
+// how many it takes: a leaf after 1 to 8 bits, else the node after 8.
+static void fillFirstByteTable(CodeTree* t) {
+  struct Item {
+    int16_t node;
+    uint8_t depth;
+    uint8_t bits;
+  };
+  Item stack[2 * 8 + 2];
+  int top = 0;
+  stack[top++] = {kRoot, 0, 0};
+  while (top) {
+    const Item it = stack[--top];
+    const CodeNode& n = t->nodes[it.node];
+    if (it.depth == 8 || (it.depth > 0 && n.child0 == kNoChild)) {
+      const uint16_t entry = (uint16_t)(it.node << 4 | it.depth);
+      for (uint32_t p = it.bits; p < 256; p += 1u << it.depth) t->firstByte[p] = entry;
+      continue;
+    }
+    stack[top++] = {n.child0, (uint8_t)(it.depth + 1), it.bits};
+    stack[top++] = {n.child1, (uint8_t)(it.depth + 1), (uint8_t)(it.bits | 1u << it.depth)};
+  }
+}
+
+void buildCodeTree(CodeTree* t) {
+  placeLeaves(t);
+  sortLeaves(t);
+  takeRanks(t);
+  bool counted = true;
+  int64_t total = 0;
+  for (int s = 0; s < kSymbols; ++s) {
+    counted = counted && t->counts[s] >= 1;
+    total += t->counts[s];
+  }
+  if (counted && total <= 0x7FFFFFFF) mergeCountedWeights(t);
+  else mergeAnyWeights(t);
+  t->order[0] = kRoot;
+  fillFirstByteTable(t);
+}
+
+#else
+
+void buildCodeTree(CodeTree* t) { buildCodeTreeReference(t); }
+
+#endif
+
 int decodeSymbol(const CodeTree* t) {
+  DecoderState* d = decoder;
+  const CodeNode* nodes = t->nodes;
+#if VELLICOR_FAST_CODE_TREES
+  // Up to 8 bits at once through the first-byte table, from the bits left
+  // in the current byte. Bytes are still fetched only when the walk needs
+  // their first bit: a pattern whose entry takes more bits than the byte
+  // has left goes on into the next byte, which the walk would fetch too.
+  uint32_t bits, left;
+  if (d->bitsUsed == 0) {
+    bits = readStreamByte();
+    left = 8;
+  } else {
+    bits = d->bitByte;
+    left = 8u - d->bitsUsed;
+  }
+  uint32_t entry = t->firstByte[bits & 255];
+  if ((entry & 15) > left) {
+    bits |= (uint32_t)readStreamByte() << left;
+    left += 8;
+    entry = t->firstByte[bits & 255];
+  }
+  bits >>= entry & 15;
+  left -= entry & 15;
+  int n = (int)(entry >> 4);
+  // Codes longer than 8 bits: on bit by bit.
+  while (nodes[n].child0 != kNoChild) {
+    if (left == 0) {
+      bits = readStreamByte();
+      left = 8;
+    }
+    n = bits & 1 ? nodes[n].child1 : nodes[n].child0;
+    bits >>= 1;
+    --left;
+  }
+  d->bitByte = (uint8_t)bits;
+  d->bitsUsed = (uint8_t)((8u - left) & 7);
+  return nodes[n].symbol;
+#else
   // The bit-by-bit walk with the bit reader's state held in locals: one
   // stream byte is fetched when the first of its bits is needed, exactly as
   // readBit does.
-  DecoderState* d = decoder;
   uint32_t byte = d->bitByte;
   uint32_t used = d->bitsUsed;
-  const CodeNode* nodes = t->nodes;
   int n = kRoot;
   do {
     if (used == 0) byte = readStreamByte();
@@ -87,4 +281,5 @@ int decodeSymbol(const CodeTree* t) {
   d->bitByte = (uint8_t)byte;
   d->bitsUsed = (uint8_t)used;
   return nodes[n].symbol;
+#endif
 }
