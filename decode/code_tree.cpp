@@ -84,25 +84,36 @@ void buildCodeTreeReference(CodeTree* t) {
 // invariant that lets them be done differently with the same outcome: the
 // live part of the work list is always in non-increasing weight order.
 
-// Stable sort by binary insertion: an entry already behind an entry of at
-// least its weight stays; any other goes behind the last entry of at least
-// its weight, which is exactly where the stable sort puts it.
+// Stable sort as a radix sort, which keeps the order of equal keys by its
+// nature: least significant byte first over a key that orders descending
+// weights as ascending unsigned values. Passes in which every key has the
+// same byte change nothing and are left out (counts below 65,536 need two).
 static void sortLeaves(CodeTree* t) {
-  const CodeNode* nodes = t->nodes;
-  int16_t* order = t->order;
-  for (int i = 1; i < kSymbols; ++i) {
-    const int16_t s = order[i];
-    const int32_t w = nodes[s].weight;
-    if (nodes[order[i - 1]].weight >= w) continue;
-    int lo = 0, hi = i - 1;  // the first position of a smaller weight lies in [lo, hi]
-    while (lo < hi) {
-      const int mid = (lo + hi) >> 1;
-      if (nodes[order[mid]].weight < w) hi = mid;
-      else lo = mid + 1;
-    }
-    for (int j = i; j > lo; --j) order[j] = order[j - 1];
-    order[lo] = s;
+  uint32_t key[kSymbols];
+  int16_t work[2][kSymbols];
+  uint32_t histogram[4][256] = {};
+  for (int s = 0; s < kSymbols; ++s) key[s] = (uint32_t)t->counts[s] ^ 0x7FFFFFFFu;
+  for (int p = 0; p < kSymbols; ++p) {
+    const int16_t s = t->order[p];
+    work[0][p] = s;
+    for (int b = 0; b < 4; ++b) ++histogram[b][key[s] >> (8 * b) & 255];
   }
+  int from = 0;
+  for (int b = 0; b < 4; ++b) {
+    uint32_t* h = histogram[b];
+    if (h[key[work[from][0]] >> (8 * b) & 255] == kSymbols) continue;
+    uint32_t at = 0;
+    for (int v = 0; v < 256; ++v) {
+      const uint32_t n = h[v];
+      h[v] = at;
+      at += n;
+    }
+    const int16_t* src = work[from];
+    int16_t* dst = work[from ^ 1];
+    for (int p = 0; p < kSymbols; ++p) dst[h[key[src[p]] >> (8 * b) & 255]++] = src[p];
+    from ^= 1;
+  }
+  for (int p = 0; p < kSymbols; ++p) t->order[p] = work[from][p];
 }
 
 // Merge for any weights (zero, negative, sums that wrap): the one-step moves
@@ -145,37 +156,46 @@ static void mergeAnyWeights(CodeTree* t) {
 static void mergeCountedWeights(CodeTree* t) {
   CodeNode* nodes = t->nodes;
   const int16_t* leaves = t->order;
-  int16_t queue[kSymbols];   // internal nodes in creation order
-  int leafEnd = kSymbols;    // leaves[0 .. leafEnd) are live
-  int head = 0, tail = 0;    // queue[head .. tail) holds the internal nodes not in the run below
-  int runStart = 0, runLeft = 0, runEnd = 0;  // queue[runStart .. runLeft) is the run being used up
+  // Weights held apart from the nodes: leaves by sorted position, internal
+  // nodes by creation (internal node i is nodes[kSymbols + i]).
+  int32_t leafWeight[kSymbols];
+  int32_t innerWeight[kSymbols];
+  for (int p = 0; p < kSymbols; ++p) leafWeight[p] = nodes[leaves[p]].weight;
+  int leafEnd = kSymbols;   // leaves[0 .. leafEnd) are live
+  int head = 0;             // internal nodes head .. created-1 are live, but for the run below
+  int runStart = 0, runLeft = 0;  // internal nodes runStart .. runLeft-1: the run being used up
   bool inRun = false;
-  for (int created = kSymbols; created < kNodes; ++created) {
-    int16_t taken[2];
+  for (int created = 0; created < kSymbols - 1; ++created) {
+    int taken[2];
+    int32_t weight[2];
     for (int k = 0; k < 2; ++k) {
-      const bool haveInternal = inRun || head < tail;
-      const int32_t internalWeight = !haveInternal ? 0 : nodes[queue[inRun ? runStart : head]].weight;
-      if (haveInternal && (leafEnd == 0 || internalWeight <= nodes[leaves[leafEnd - 1]].weight)) {
+      const int first = inRun ? runStart : head;  // the lightest live internal node, if any
+      const bool haveInner = first < created;
+      const int32_t w = haveInner ? innerWeight[first] : 0;
+      if (haveInner && (leafEnd == 0 || w <= leafWeight[leafEnd - 1])) {
         if (!inRun) {
           runStart = head;
-          runEnd = head + 1;
-          while (runEnd < tail && nodes[queue[runEnd]].weight == internalWeight) ++runEnd;
-          runLeft = runEnd;
-          head = runEnd;
+          runLeft = head + 1;
+          while (runLeft < created && innerWeight[runLeft] == w) ++runLeft;
+          head = runLeft;
           inRun = true;
         }
-        taken[k] = queue[--runLeft];
-        if (runLeft == runStart) inRun = false;
+        taken[k] = kSymbols + --runLeft;
+        inRun = runLeft != runStart;
+        weight[k] = w;
       } else {
-        taken[k] = leaves[--leafEnd];
+        --leafEnd;
+        taken[k] = leaves[leafEnd];
+        weight[k] = leafWeight[leafEnd];
       }
     }
-    CodeNode* node = &nodes[created];
+    const int32_t sum = addWeights(weight[1], weight[0]);
+    CodeNode* node = &nodes[kSymbols + created];
     node->symbol = 0;
-    node->child0 = taken[1];
-    node->child1 = taken[0];
-    node->weight = addWeights(nodes[taken[1]].weight, nodes[taken[0]].weight);
-    queue[tail++] = (int16_t)created;
+    node->child0 = (int16_t)taken[1];
+    node->child1 = (int16_t)taken[0];
+    node->weight = sum;
+    innerWeight[created] = sum;
   }
 }
 
@@ -183,24 +203,22 @@ static void mergeCountedWeights(CodeTree* t) {
 // of the code in bit 0), the node that the walk reaches with those bits and
 // how many it takes: a leaf after 1 to 8 bits, else the node after 8.
 static void fillFirstByteTable(CodeTree* t) {
-  struct Item {
-    int16_t node;
-    uint8_t depth;
-    uint8_t bits;
-  };
-  Item stack[2 * 8 + 2];
+  // Depth-first to depth 8; a stack item is node << 16 | depth << 8 | bits,
+  // one word, so that popping it reads what one store wrote.
+  uint32_t stack[2 * 8 + 2];
   int top = 0;
-  stack[top++] = {kRoot, 0, 0};
+  stack[top++] = (uint32_t)kRoot << 16;
   while (top) {
-    const Item it = stack[--top];
-    const CodeNode& n = t->nodes[it.node];
-    if (it.depth == 8 || (it.depth > 0 && n.child0 == kNoChild)) {
-      const uint16_t entry = (uint16_t)(it.node << 4 | it.depth);
-      for (uint32_t p = it.bits; p < 256; p += 1u << it.depth) t->firstByte[p] = entry;
+    const uint32_t it = stack[--top];
+    const uint32_t node = it >> 16, depth = it >> 8 & 255, bits = it & 255;
+    const CodeNode& n = t->nodes[node];
+    if (depth == 8 || (depth > 0 && n.child0 == kNoChild)) {
+      const uint16_t entry = (uint16_t)(node << 4 | depth);
+      for (uint32_t p = bits; p < 256; p += 1u << depth) t->firstByte[p] = entry;
       continue;
     }
-    stack[top++] = {n.child0, (uint8_t)(it.depth + 1), it.bits};
-    stack[top++] = {n.child1, (uint8_t)(it.depth + 1), (uint8_t)(it.bits | 1u << it.depth)};
+    stack[top++] = (uint32_t)n.child0 << 16 | (depth + 1) << 8 | bits;
+    stack[top++] = (uint32_t)n.child1 << 16 | (depth + 1) << 8 | (bits | 1u << depth);
   }
 }
 
