@@ -1,6 +1,7 @@
 #include "decode/code_tree.h"
 #include "decode/decoder.h"
 #include "decode/stream.h"
+#include "fileio/byte_string.h"
 
 // Weights are compared as the signed 32-bit values they are; sums wrap as
 // 32-bit values would, so every build of the same counts gives the same tree.
@@ -89,31 +90,36 @@ void buildCodeTreeReference(CodeTree* t) {
 // weights as ascending unsigned values. Passes in which every key has the
 // same byte change nothing and are left out (counts below 65,536 need two).
 static void sortLeaves(CodeTree* t) {
-  uint32_t key[kSymbols];
-  int16_t work[2][kSymbols];
-  uint32_t histogram[4][256] = {};
-  for (int s = 0; s < kSymbols; ++s) key[s] = (uint32_t)t->counts[s] ^ 0x7FFFFFFFu;
-  for (int p = 0; p < kSymbols; ++p) {
-    const int16_t s = t->order[p];
-    work[0][p] = s;
-    for (int b = 0; b < 4; ++b) ++histogram[b][key[s] >> (8 * b) & 255];
+  // Under 4 KB of stack (the stub's frames must stay below that): keys are
+  // taken from the counts as needed, and the order list is one of the two
+  // buffers.
+  const int32_t* counts = t->counts;
+  int16_t other[kSymbols];
+  int16_t* buffers[2] = {t->order, other};
+  uint16_t histogram[4][256] = {};
+  for (int s = 0; s < kSymbols; ++s) {
+    const uint32_t key = (uint32_t)counts[s] ^ 0x7FFFFFFFu;
+    for (int b = 0; b < 4; ++b) ++histogram[b][key >> (8 * b) & 255];
   }
   int from = 0;
   for (int b = 0; b < 4; ++b) {
-    uint32_t* h = histogram[b];
-    if (h[key[work[from][0]] >> (8 * b) & 255] == kSymbols) continue;
-    uint32_t at = 0;
+    uint16_t* h = histogram[b];
+    if (h[((uint32_t)counts[0] ^ 0x7FFFFFFFu) >> (8 * b) & 255] == kSymbols) continue;
+    uint16_t at = 0;
     for (int v = 0; v < 256; ++v) {
-      const uint32_t n = h[v];
+      const uint16_t n = h[v];
       h[v] = at;
-      at += n;
+      at = (uint16_t)(at + n);
     }
-    const int16_t* src = work[from];
-    int16_t* dst = work[from ^ 1];
-    for (int p = 0; p < kSymbols; ++p) dst[h[key[src[p]] >> (8 * b) & 255]++] = src[p];
+    const int16_t* src = buffers[from];
+    int16_t* dst = buffers[from ^ 1];
+    for (int p = 0; p < kSymbols; ++p) {
+      const int16_t s = src[p];
+      dst[h[((uint32_t)counts[s] ^ 0x7FFFFFFFu) >> (8 * b) & 255]++] = s;
+    }
     from ^= 1;
   }
-  for (int p = 0; p < kSymbols; ++p) t->order[p] = work[from][p];
+  if (from) copyBytes(t->order, other, sizeof other);
 }
 
 // Merge for any weights (zero, negative, sums that wrap): the one-step moves
@@ -156,10 +162,9 @@ static void mergeAnyWeights(CodeTree* t) {
 static void mergeCountedWeights(CodeTree* t) {
   CodeNode* nodes = t->nodes;
   const int16_t* leaves = t->order;
-  // Weights held apart from the nodes: leaves by sorted position, internal
-  // nodes by creation (internal node i is nodes[kSymbols + i]).
+  // Leaf weights by sorted position; internal node i is nodes[kSymbols + i].
   int32_t leafWeight[kSymbols];
-  int32_t innerWeight[kSymbols];
+  const CodeNode* inner = nodes + kSymbols;
   for (int p = 0; p < kSymbols; ++p) leafWeight[p] = nodes[leaves[p]].weight;
   int leafEnd = kSymbols;   // leaves[0 .. leafEnd) are live
   int head = 0;             // internal nodes head .. created-1 are live, but for the run below
@@ -171,12 +176,12 @@ static void mergeCountedWeights(CodeTree* t) {
     for (int k = 0; k < 2; ++k) {
       const int first = inRun ? runStart : head;  // the lightest live internal node, if any
       const bool haveInner = first < created;
-      const int32_t w = haveInner ? innerWeight[first] : 0;
+      const int32_t w = haveInner ? inner[first].weight : 0;
       if (haveInner && (leafEnd == 0 || w <= leafWeight[leafEnd - 1])) {
         if (!inRun) {
           runStart = head;
           runLeft = head + 1;
-          while (runLeft < created && innerWeight[runLeft] == w) ++runLeft;
+          while (runLeft < created && inner[runLeft].weight == w) ++runLeft;
           head = runLeft;
           inRun = true;
         }
@@ -195,7 +200,6 @@ static void mergeCountedWeights(CodeTree* t) {
     node->child0 = (int16_t)taken[1];
     node->child1 = (int16_t)taken[0];
     node->weight = sum;
-    innerWeight[created] = sum;
   }
 }
 
