@@ -457,19 +457,23 @@ int main(int argc, char** argv) {
     // Targets for the host build, chosen from the figures of this program on
     // the reference corpus (bench/README.md); small sets time too briefly
     // to judge, so only sets of 1 MB or more are held to them.
-    const double kDecodeTarget = 50;      // MB/s, `vellicor test`
-    const double kRatioTarget = 1.00;     // default level at most zlib -9's size
-    const double kPackTarget = 5;         // MB/s at the default level
-    printf("\ntargets (host, sets of 1 MB or more): decoder >= %.0f MB/s; default level no larger than zlib -9 "
-           "(ours/z9 <= %.2f); default level >= %.0f MB/s\n",
-           kDecodeTarget, kRatioTarget, kPackTarget);
+    const double kDecodeTarget = 50;   // MB/s, read as `vellicor test` reads
+    const double kRatioTarget = 1.10;  // default level: at most 10% larger than zlib -9
+    const double kPackTarget = 5;      // MB/s at the default level
+    printf("\ntargets (host, sets of 1 MB or more): decoder >= %.0f MB/s; default level within %.0f%% of zlib -9's "
+           "size (ours/z9 <= %.2f); default level >= %.0f MB/s\n",
+           kDecodeTarget, (kRatioTarget - 1) * 100, kRatioTarget, kPackTarget);
     for (const Row& r : rows) {
       if (r.bytes < 1000000) continue;
-      std::string missed;
-      if (r.decodeSpeed < kDecodeTarget) missed += " decoder " + std::to_string((int)r.decodeSpeed) + " MB/s;";
-      if (r.z9Ratio > 0 && r.ratio[0] / r.z9Ratio > kRatioTarget) missed += " ratio above zlib -9;";
-      if (r.speed[0] < kPackTarget) missed += " creator " + std::to_string((int)r.speed[0]) + " MB/s;";
-      printf("  %-7s %s\n", r.set.c_str(), missed.empty() ? "all met" : ("MISSED:" + missed).c_str());
+      char missed[256] = "";
+      const double versus = r.z9Ratio > 0 ? r.ratio[0] / r.z9Ratio : 0;
+      if (r.decodeSpeed < kDecodeTarget)
+        snprintf(missed + strlen(missed), sizeof missed - strlen(missed), " decoder %.1f MB/s;", r.decodeSpeed);
+      if (versus > kRatioTarget)
+        snprintf(missed + strlen(missed), sizeof missed - strlen(missed), " size %.3f x zlib -9;", versus);
+      if (r.speed[0] < kPackTarget)
+        snprintf(missed + strlen(missed), sizeof missed - strlen(missed), " creator %.1f MB/s;", r.speed[0]);
+      printf("  %-7s %s%s\n", r.set.c_str(), missed[0] ? "MISSED:" : "all met", missed);
     }
   }
   if (failures) printf("\n%d check(s) FAILED\n", failures);
