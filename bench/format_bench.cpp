@@ -393,7 +393,7 @@ int main(int argc, char** argv) {
     double bestDecode = 1e30;
     for (int k = 0; k < repeat; ++k) {
       double seconds = 0;
-      samples.clear();
+      if (k == 0) samples.clear();
       treeSamples = k == 0 ? &samples : nullptr;
       const std::string problem = testArchive(c, archive, &seconds);
       treeSamples = nullptr;
