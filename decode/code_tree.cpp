@@ -167,7 +167,7 @@ static void mergeCountedWeights(CodeTree* t) {
   const CodeNode* inner = nodes + kSymbols;
   for (int p = 0; p < kSymbols; ++p) leafWeight[p] = nodes[leaves[p]].weight;
   int leafEnd = kSymbols;   // leaves[0 .. leafEnd) are live
-  int head = 0;             // internal nodes head .. created-1 are live, but for the run below
+  int head = 0;             // internal nodes head .. created-1 are live (apart from the run below)
   int runStart = 0, runLeft = 0;  // internal nodes runStart .. runLeft-1: the run being used up
   bool inRun = false;
   for (int created = 0; created < kSymbols - 1; ++created) {
