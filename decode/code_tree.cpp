@@ -89,7 +89,7 @@ void buildCodeTreeReference(CodeTree* t) {
 // nature: least significant byte first over a key that orders descending
 // weights as ascending unsigned values. Passes in which every key has the
 // same byte change nothing and are left out (counts below 65,536 need two).
-static void sortLeaves(CodeTree* t) {
+static void radixSortLeaves(CodeTree* t) {
   // Under 4 KB of stack (the stub's frames must stay below that): keys are
   // taken from the counts as needed, and the order list is one of the two
   // buffers.
@@ -120,6 +120,32 @@ static void sortLeaves(CodeTree* t) {
     from ^= 1;
   }
   if (from) copyBytes(t->order, other, sizeof other);
+}
+
+// The list starts in the previous build's order, so usually only some
+// entries are out of place: insertion moves them behind the last entry of at
+// least their weight, which keeps equal weights in order. When that takes
+// too many moves the radix sort finishes the job; a list whose front part
+// is already sorted stably sorts to the same result as the list it came from.
+static void sortLeaves(CodeTree* t) {
+  const int32_t* counts = t->counts;
+  int16_t* order = t->order;
+  int budget = 2 * kSymbols;
+  for (int i = 1; i < kSymbols; ++i) {
+    const int16_t s = order[i];
+    const int32_t w = counts[s];
+    int j = i;
+    while (j > 0 && counts[order[j - 1]] < w) {
+      order[j] = order[j - 1];
+      --j;
+    }
+    order[j] = s;
+    budget -= i - j;
+    if (budget < 0) {
+      radixSortLeaves(t);
+      return;
+    }
+  }
 }
 
 // Merge for any weights (zero, negative, sums that wrap): the one-step moves
