@@ -20,13 +20,26 @@ struct CodeTree {
   int16_t order[kSymbols];  // the build's work list; order[0] is the root after it
   int32_t counts[kSymbols]; // decoded so far in this entry, plus 1
   int32_t rank[kSymbols];   // position of each leaf after the last sort
+#if VELLICOR_FAST_CODE_TREES
+  uint16_t firstByte[256];  // decodeSymbol's table: node << 4 | bits taken, per 8-bit pattern
+#endif
 };
 
 static const int16_t kRoot = kNodes - 1;
 
 void resetCodeTree(CodeTree* t);
+// Rebuilds nodes and order from counts and rank, and updates rank. Builds
+// with VELLICOR_FAST_CODE_TREES take a faster road to exactly the same nodes,
+// ranks and root (order beyond its first entry is scratch) and also fill
+// firstByte; others are buildCodeTreeReference.
 void buildCodeTree(CodeTree* t);
-// Walks from the root taking one bit per step from readBit.
+// The build step for step as the format defines it: bubble passes for the
+// sort and one-step moves for every new node. The faster build is tested
+// against it.
+void buildCodeTreeReference(CodeTree* t);
+// Walks from the root taking one bit per step from readBit (with the
+// firstByte table: up to 8 steps at once, fetching stream bytes at the same
+// moments as the bit-by-bit walk).
 int decodeSymbol(const CodeTree* t);
 // True when both trees are rebuilt before the symbol with this index.
 inline bool isRebuildPoint(uint32_t symbolCount) {

@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "app/app_state.h"
 #include "core_support.h"
 #include "decode/crc.h"
+#include "decode/decoder.h"
+#include "decode/stream.h"
 
 // The bit-serial register step the table must agree with.
 static uint32_t bitwiseStep(uint32_t reg, uint8_t byte) {
@@ -104,4 +112,122 @@ TEST(CodeTree, UncappedCountsGiveCodesLongerThan32Bits) {
   size_t longest = 0;
   for (int s = 0; s < kSymbols; ++s) longest = std::max(longest, SymbolComposer::codeOf(t, s).size());
   EXPECT_GT(longest, 32u);
+}
+
+// ---- the faster build and the table walk against the reference ----
+
+// Builds a copy with each build and expects the same nodes, ranks and root.
+static void expectSameBuild(const CodeTree& start, const char* what) {
+  static CodeTree ref, fast;
+  ref = start;
+  fast = start;
+  buildCodeTreeReference(&ref);
+  buildCodeTree(&fast);
+  for (int i = 0; i < kNodes; ++i) {
+    const CodeNode &a = ref.nodes[i], &b = fast.nodes[i];
+    ASSERT_TRUE(a.symbol == b.symbol && a.weight == b.weight && a.child0 == b.child0 && a.child1 == b.child1)
+        << what << ": node " << i;
+  }
+  for (int s = 0; s < kSymbols; ++s) ASSERT_EQ(ref.rank[s], fast.rank[s]) << what << ": rank of " << s;
+  ASSERT_EQ(ref.order[0], fast.order[0]) << what;
+}
+
+TEST(CodeTree, FasterBuildGivesTheReferenceTreeForAnyWeights) {
+  std::mt19937 rng(1234);
+  static CodeTree t;
+  auto randomRanks = [&] {
+    for (int s = 0; s < kSymbols; ++s) t.rank[s] = s;
+    std::shuffle(t.rank, t.rank + kSymbols, rng);
+  };
+  using Fill = std::function<int32_t(int)>;
+  const std::vector<std::pair<const char*, Fill>> shapes = {
+      {"small counts, many ties", [&](int) { return (int32_t)(1 + rng() % 4); }},
+      {"wide counts", [&](int) { return (int32_t)(1 + rng() % 100000); }},
+      {"skewed", [&](int s) { return (int32_t)(1 + 5000000 / (1 + s + (int)(rng() % 16))); }},
+      {"Fibonacci chain (long codes)",
+       [&](int s) {
+         int64_t a = 1, b = 1;
+         for (int k = 0; k < s % 44; ++k) std::swap(a, b += a);
+         return (int32_t)a;
+       }},
+      {"zeros and ones", [&](int) { return (int32_t)(rng() % 2); }},
+      {"negative (wrapped) counts", [&](int) { return (int32_t)(rng() % 7) - 3; }},
+      {"huge counts whose sums wrap", [&](int) { return (int32_t)(0x7FFFFFF0u - rng() % 64); }},
+      {"any 32-bit values", [&](int) { return (int32_t)rng(); }},
+      {"sum just past 2^31 - 1", [&](int s) { return s == 0 ? (int32_t)(0x7FFFFFFF - 510) : 1; }},
+      {"sum exactly 2^31 - 1", [&](int s) { return s == 0 ? (int32_t)(0x7FFFFFFF - 511) : 1; }},
+  };
+  for (const auto& [what, fill] : shapes) {
+    for (int round = 0; round < 40; ++round) {
+      for (int s = 0; s < kSymbols; ++s) t.counts[s] = fill(s);
+      if (round % 2) randomRanks();
+      else for (int s = 0; s < kSymbols; ++s) t.rank[s] = s;
+      expectSameBuild(t, what);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(CodeTree, FasterBuildFollowsTheReferenceThroughAnEntry) {
+  // Counts grow as a decoder's do, ranks carry over from build to build,
+  // and both builds must agree at every rebuild point.
+  std::mt19937 rng(99);
+  static CodeTree ref, fast;
+  resetCodeTree(&ref);
+  resetCodeTree(&fast);
+  for (uint32_t n = 0; n < 300000; ++n) {
+    if (isRebuildPoint(n)) {
+      expectSameBuild(fast, "carried ranks");
+      if (HasFatalFailure()) return;
+      buildCodeTreeReference(&ref);
+      buildCodeTree(&fast);
+    }
+    // Mostly a few symbols, in phases that change which ones.
+    const int s = rng() % 4 ? (int)((n >> 14) * 37 + rng() % 24) % kSymbols : (int)(rng() % kSymbols);
+    countSymbol(&ref, s);
+    countSymbol(&fast, s);
+  }
+}
+
+TEST(CodeTree, TableWalkReadsTheSameBitsAndBytesAsTheBitWalk) {
+  // A tree with codes of 1 to over 24 bits; every symbol is decoded after 0
+  // to 7 bits of padding, so codes start and end at every bit of a byte.
+  static CodeTree t;
+  resetCodeTree(&t);
+  int64_t a = 1, b = 1;
+  for (int s = 0; s < kSymbols; ++s) {
+    t.counts[s] = s < 44 ? (int32_t)a : 1 + s % 3;
+    if (s < 44) std::swap(a, b += a);
+  }
+  buildCodeTree(&t);
+  std::vector<int> symbols;
+  for (int s = 0; s < kSymbols; ++s) symbols.push_back(s);
+  std::shuffle(symbols.begin(), symbols.end(), std::mt19937(7));
+  std::vector<std::string> codes;
+  size_t longest = 0;
+  for (int s : symbols) {
+    codes.push_back(SymbolComposer::codeOf(t, s));
+    longest = std::max(longest, codes.back().size());
+  }
+  ASSERT_GT(longest, 24u);
+  static DecoderState state;
+  decoder = &state;
+  for (int pad = 0; pad < 8; ++pad) {
+    BitSink sink;
+    sink.bits(0, pad);
+    for (const std::string& code : codes)
+      for (char c : code) sink.bit(c == '1');
+    TestArchive archive;
+    archive.open(makeBlockStream(sink.bytes));
+    resetBits();
+    readBits(pad);
+    size_t bitsRead = pad;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+      ASSERT_EQ(decodeSymbol(&t), symbols[i]) << "pad " << pad << ", symbol " << i;
+      bitsRead += codes[i].size();
+      // A byte is fetched only when its first bit is needed.
+      ASSERT_EQ(app.consumedCount, (bitsRead + 7) / 8) << "pad " << pad << ", symbol " << i;
+      ASSERT_EQ(state.bitsUsed, bitsRead % 8);
+    }
+  }
 }
