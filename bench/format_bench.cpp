@@ -146,26 +146,10 @@ PackResult packCorpus(const Corpus& c, const uint8_t* stub, int level, const std
 // the next build would start from, for timing the build on real inputs.
 std::vector<CodeTree>* treeSamples;
 
-void resetReader() {
-  bsRelease(&app.key);
-  bsRelease(&app.launchFile);
-  app.archiveFile = BlockFile{};
-  app.outputFile = BlockFile{};
-  app.cancelFlag = 0;
-  app.passwordProtected = false;
-  app.consumedCount = 0;
-  app.blockDataCount = 0;
-  app.crcRegister = 0;
-  app.keyPos = 0;
-  app.endOfArchive = false;
-  takeIoError();
-  scripted::reset();
-}
-
 // Reads the archive at `path` as `vellicor test` does. Returns "" when every
 // entry decoded to its size and every file's head matches the corpus.
 std::string testArchive(const Corpus& c, const std::string& path, double* seconds) {
-  resetReader();
+  scripted::resetRun();
   RunState* run = 0;
   EntryHeader h = {};
   std::string problem;

@@ -15,6 +15,24 @@ void reset() {
   pumps = 0;
   cancelAtPump = 0;
 }
+
+void resetRun() {
+  bsRelease(&app.key);
+  bsRelease(&app.launchFile);
+  bsRelease(&app.targetFolder);
+  app.archiveFile = BlockFile{};
+  app.outputFile = BlockFile{};
+  app.cancelFlag = 0;
+  app.passwordProtected = false;
+  app.passwordCheck = 0;
+  app.consumedCount = 0;
+  app.blockDataCount = 0;
+  app.crcRegister = 0;
+  app.keyPos = 0;
+  app.endOfArchive = false;
+  takeIoError();
+  reset();
+}
 }  // namespace scripted
 
 int pfMessageBox(MessageId id, const char* text, const char* subject, uint32_t flags, bool owned) {

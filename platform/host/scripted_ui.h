@@ -35,4 +35,10 @@ extern int cancelAtPump;  // sets the cancel flag at this pump (counted from 1);
 
 void reset();
 
+// Empties the script and the records, and returns the process-wide state to
+// what a fresh process starts with (keys and names released, files unbound,
+// flags and counters cleared, no pending I/O error), so that one host process
+// can read archive after archive.
+void resetRun();
+
 }  // namespace scripted

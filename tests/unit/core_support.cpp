@@ -106,23 +106,6 @@ const Bytes& testStubImage() {
   return image;
 }
 
-void resetAppState() {
-  bsRelease(&app.key);
-  bsRelease(&app.launchFile);
-  bsRelease(&app.targetFolder);
-  app.archiveFile = BlockFile{};
-  app.outputFile = BlockFile{};
-  app.cancelFlag = 0;
-  app.passwordProtected = false;
-  app.passwordCheck = 0;
-  app.consumedCount = 0;
-  app.blockDataCount = 0;
-  app.crcRegister = 0;
-  app.keyPos = 0;
-  app.endOfArchive = false;
-  takeIoError();
-  scripted::reset();
-}
 
 TestArchive::TestArchive() {
   char tmpl[] = "/tmp/vellicor-test-XXXXXX";
@@ -151,7 +134,7 @@ void TestArchive::open(const Bytes& stream, uint8_t passwordFlags, const std::st
   file.insert(file.end(), stream.begin(), stream.end());
   writeFileBytes(path, file);
 
-  resetAppState();
+  scripted::resetRun();
   copyBytes(app.stubImage, testStubImage().data(), kStubSize);
   bind(&app.archiveFile, path.c_str());
   openForReading(&app.archiveFile);

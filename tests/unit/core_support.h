@@ -52,8 +52,6 @@ struct TestArchive {
   void open(const Bytes& stream, uint8_t passwordFlags = 0, const std::string& password = "");
 };
 
-// Resets the global state between tests.
-void resetAppState();
 // A stub image whose bytes are a fixed pseudo-random pattern.
 const Bytes& testStubImage();
 // Entry record bytes (file entry, no sharing).

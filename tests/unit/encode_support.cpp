@@ -46,7 +46,7 @@ int readBack(const Bytes& archive, const std::string& password, std::vector<Read
              std::string* comment, std::string* launch) {
   TestArchive file;
   writeFileBytes(file.path, archive);
-  resetAppState();
+  scripted::resetRun();
   entries->clear();
   int code = -1;
   RunState* run = 0;

@@ -13,7 +13,7 @@ namespace {
 struct FileLayerTest : ::testing::Test {
   TestArchive tmp;  // only for its folder
   BlockFile f{};
-  void SetUp() override { resetAppState(); }
+  void SetUp() override { scripted::resetRun(); }
   std::string at(const char* name) { return tmp.dir + "/" + name; }
 };
 

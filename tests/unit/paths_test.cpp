@@ -51,7 +51,7 @@ struct FolderTest : ::testing::Test {
   std::string old;
   TestArchive tmp;
   void SetUp() override {
-    resetAppState();
+    scripted::resetRun();
     old = std::filesystem::current_path();
     std::filesystem::current_path(tmp.dir);
   }
