@@ -1305,6 +1305,11 @@ int main() {
     out("FAIL %s:%d: %s", gScriptName, gLine, f.msg.c_str());
     if (gLine >= 1 && gLine <= (int)lines.size()) out("     at: %s", lines[gLine - 1].c_str());
     status = 1;
+    // The screen as the failure found it (<case>-failed.png), for the reader of the log.
+    try {
+      cmdScreenshot({Tok{"screenshot", false}, Tok{"failed", false}});
+    } catch (...) {
+    }
   } catch (const ScriptError& e) {
     out("FAIL %s:%d: script error: %s", gScriptName, gLine, e.msg.c_str());
     status = 2;
