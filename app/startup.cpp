@@ -82,14 +82,7 @@ static void refuseWrongSize(MessageId id, const char* text) {
 static bool readPayloadHeader() {
   if (size(&app.archiveFile) == (int32_t)kStubSize) return false;
 
-  readBlock(&app.archiveFile, app.stubImage, kStubSize);
-  if (takeIoError()) failRead();
-  uint8_t recorded[4];
-  readBlock(&app.archiveFile, recorded, 4);
-  if (takeIoError()) failRead();
-  app.expectedSize = (int32_t)((uint32_t)recorded[0] | (uint32_t)recorded[1] << 8 | (uint32_t)recorded[2] << 16 |
-                               (uint32_t)recorded[3] << 24);
-  app.consumedCount = 0;  // the first stream byte starts a fresh block
+  if (readStubImageAndSize()) failRead();
 
   const int32_t actual = size(&app.archiveFile);
   if (actual < app.expectedSize) refuseWrongSize(MsgFileSmaller, kTextFileSmaller);

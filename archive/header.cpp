@@ -11,6 +11,18 @@ static bool readHeaderByte(uint8_t* c) {
   return got == 1;
 }
 
+uint32_t readStubImageAndSize() {
+  readBlock(&app.archiveFile, app.stubImage, kStubSize);
+  if (uint32_t error = takeIoError()) return error;
+  uint8_t recorded[4];
+  readBlock(&app.archiveFile, recorded, 4);
+  if (uint32_t error = takeIoError()) return error;
+  app.expectedSize = (int32_t)((uint32_t)recorded[0] | (uint32_t)recorded[1] << 8 | (uint32_t)recorded[2] << 16 |
+                               (uint32_t)recorded[3] << 24);
+  app.consumedCount = 0;  // the first stream byte starts a fresh block
+  return 0;
+}
+
 void readHeaderString(ByteString* out) {
   bsClear(out);
   uint8_t c;

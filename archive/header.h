@@ -4,6 +4,10 @@
 #include <stdint.h>
 #include "fileio/byte_string.h"
 
+// Reads the stub image (the context of the first stored file) and the
+// recorded size of the whole file into expectedSize, and starts the block
+// stream afresh. Returns the file layer's error code, 0 when both were read.
+uint32_t readStubImageAndSize();
 // Reads bytes up to a 0 byte. A string that runs to the end of the file
 // ends the process as a damaged file.
 void readHeaderString(ByteString* out);

@@ -158,11 +158,7 @@ std::string testArchive(const Corpus& c, const std::string& path, double* second
     bind(&app.archiveFile, path.c_str());
     openForReading(&app.archiveFile);
     if (takeIoError()) failRead();
-    readBlock(&app.archiveFile, app.stubImage, kStubSize);
-    uint8_t size[4];
-    readBlock(&app.archiveFile, size, 4);
-    if (takeIoError()) failRead();
-    app.expectedSize = (int32_t)(size[0] | size[1] << 8 | size[2] << 16 | (uint32_t)size[3] << 24);
+    if (readStubImageAndSize()) failRead();
     ByteString text = {};
     readHeaderString(&text);
     bsRelease(&text);

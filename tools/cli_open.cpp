@@ -41,20 +41,12 @@ void openArchive(const char* path, ArchiveInfo* info) {
   app.archiveFile.handle = (FileHandle)fd;
   app.archiveFile.state = FileReading;
 
-  readBlock(&app.archiveFile, app.stubImage, kStubSize);
-  uint32_t readFailure = takeIoError();
-  uint8_t sizeBytes[4] = {0, 0, 0, 0};
-  if (!readFailure) {
-    readBlock(&app.archiveFile, sizeBytes, 4);
-    readFailure = takeIoError();
-  }
+  const uint32_t readFailure = readStubImageAndSize();
   if (readFailure == kIoShortRead)
     cliFail(ExitDamaged, archiveIs() + tr(" is damaged: its header is cut short.", "は壊れています: ヘッダーが途中で切れています。"));
   if (readFailure)
     cliFail(ExitIo, tr("cannot read ", "") + archiveIs() + tr(": ", "を読み込めません: ") + strerror((int)readFailure) +
                         tr(".", "。"));
-  app.expectedSize = (int32_t)(sizeBytes[0] | sizeBytes[1] << 8 | sizeBytes[2] << 16 | (uint32_t)sizeBytes[3] << 24);
-  app.consumedCount = 0;
 
   if (app.expectedSize < 0 || info->fileSize < (uint64_t)app.expectedSize)
     cliFail(ExitDamaged,

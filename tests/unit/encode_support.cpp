@@ -55,12 +55,7 @@ int readBack(const Bytes& archive, const std::string& password, std::vector<Read
     bind(&app.archiveFile, file.path.c_str());
     openForReading(&app.archiveFile);
     if (takeIoError()) failRead();
-    readBlock(&app.archiveFile, app.stubImage, kStubSize);
-    uint8_t size[4];
-    readBlock(&app.archiveFile, size, 4);
-    if (takeIoError()) failRead();
-    app.consumedCount = 0;
-    app.expectedSize = (int32_t)(size[0] | size[1] << 8 | size[2] << 16 | (uint32_t)size[3] << 24);
+    if (readStubImageAndSize()) failRead();
     if (app.expectedSize != (int32_t)archive.size()) return 100;
     ByteString text = {};
     readHeaderString(&text);
