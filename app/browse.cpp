@@ -3,7 +3,7 @@
 // is remembered for the next time; typing into the box does not change what
 // is preselected.
 #include "app/shell.h"
-#include "app/texts.h"
+#include "common/texts.h"
 
 #include <shlobj.h>
 

@@ -3,7 +3,7 @@
 // the whole archive is extracted with the progress window shown, and the
 // completion step reports, opens the designated file and ends the dialog.
 #include "app/shell.h"
-#include "app/texts.h"
+#include "common/texts.h"
 #include "archive/driver.h"
 #include "archive/header.h"
 #include "fileio/fatal.h"

@@ -1,7 +1,7 @@
 // The main dialog: a plain window whose controls are created by hand in its
 // creation handler and laid out in units of the system font.
 #include "app/shell.h"
-#include "app/texts.h"
+#include "common/texts.h"
 #include "platform/platform.h"
 
 // Every control: a visible child with no further extended style.

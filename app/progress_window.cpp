@@ -3,7 +3,7 @@
 // by the driver and the decoder, which dispatch this window's messages from
 // inside the run.
 #include "app/shell.h"
-#include "app/texts.h"
+#include "common/texts.h"
 
 static const int kIdProgressText = 1, kIdCancelButton = 2;
 

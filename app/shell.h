@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 
 // Win32 calls these with the stack aligned to 4 bytes only; the attribute
 // makes each of them align its own frame.

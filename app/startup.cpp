@@ -2,7 +2,7 @@
 // size against the size recorded behind the stub, the archive header into
 // the dialog, and the message loop.
 #include "app/shell.h"
-#include "app/texts.h"
+#include "common/texts.h"
 #include "archive/header.h"
 #include "fileio/block_file.h"
 #include "fileio/fatal.h"

@@ -1,6 +1,6 @@
 #include "archive/driver.h"
-#include "app/app_state.h"
-#include "app/texts.h"
+#include "common/app_state.h"
+#include "common/texts.h"
 #include "fileio/fatal.h"
 #include "fs/folders.h"
 #include "fs/paths.h"

@@ -1,5 +1,5 @@
 #include "archive/entries.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/stream.h"
 #include "fileio/fatal.h"
 #include "fs/paths.h"

@@ -1,5 +1,5 @@
 #include "archive/header.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/crc.h"
 #include "fileio/fatal.h"
 

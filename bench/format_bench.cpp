@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/driver.h"
 #include "archive/header.h"
 #include "decode/code_tree.h"

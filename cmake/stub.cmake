@@ -19,7 +19,6 @@ add_custom_command(OUTPUT ${STUB_ICON}
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_DEPENDS ${STUB_ICON})
 
 file(GLOB STUB_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
-list(REMOVE_ITEM STUB_APP_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/app_state.cpp)  # part of the core
 file(GLOB STUB_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
 
 add_executable(vellicor_stub

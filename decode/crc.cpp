@@ -1,5 +1,5 @@
 #include "decode/crc.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 
 namespace {
 // table[x] = x * 2^16 reduced by the generator: what the byte shifted out at

@@ -1,5 +1,5 @@
 #include "decode/decoder.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/stream.h"
 #include "fileio/byte_string.h"
 #include "fileio/fatal.h"

@@ -1,5 +1,5 @@
 #include "decode/stream.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "fileio/fatal.h"

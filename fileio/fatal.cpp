@@ -1,6 +1,6 @@
 #include "fileio/fatal.h"
-#include "app/app_state.h"
-#include "app/texts.h"
+#include "common/app_state.h"
+#include "common/texts.h"
 #include "fileio/block_file.h"
 
 void closeFilesAndExit() {

@@ -1,6 +1,6 @@
 #include "fs/folders.h"
-#include "app/app_state.h"
-#include "app/texts.h"
+#include "common/app_state.h"
+#include "common/texts.h"
 #include "platform/platform.h"
 
 // Probes one prefix and makes it when nothing is there. False when it could

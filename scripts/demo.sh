@@ -14,7 +14,7 @@ tool=$build/tools/vellicor
 work=$build/e2e/work/demo
 python3 "$root/tests/e2e/run_case.py" --case "$root/scripts/demo.case" \
   --build "$build" --stub "$build/stub/vellicor_stub.exe" \
-  --driver "$build/stub/e2e_driver.exe" --texts "$root/app/texts.h" --tool "$tool"
+  --driver "$build/stub/e2e_driver.exe" --texts "$root/common/texts.h" --tool "$tool"
 
 echo
 echo "== the self-extracting file: $work/case.exe"

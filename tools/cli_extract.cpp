@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/driver.h"
 #include "platform/platform.h"
 #include "tools/cli_commands.h"

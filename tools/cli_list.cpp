@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "tools/cli_commands.h"
 #include "tools/cli_open.h"
 #include "tools/cli_options.h"

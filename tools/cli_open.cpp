@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/header.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"

@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/entries.h"
 #include "decode/decoder.h"
 #include "fileio/block_file.h"

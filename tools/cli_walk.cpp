@@ -1,6 +1,6 @@
 #include "tools/cli_walk.h"
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/driver.h"
 #include "fileio/fatal.h"
 #include "tools/cli_text.h"

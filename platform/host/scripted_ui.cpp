@@ -1,5 +1,5 @@
 #include "platform/host/scripted_ui.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 
 namespace scripted {
 std::vector<Box> boxes;

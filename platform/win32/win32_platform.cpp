@@ -2,8 +2,8 @@
 // user dialogue of the stub, each a thin call of the ANSI interface.
 #include <windows.h>
 
-#include "app/app_state.h"
-#include "app/texts.h"
+#include "common/app_state.h"
+#include "common/texts.h"
 #include "platform/platform.h"
 
 static HANDLE handleFrom(FileHandle h) { return (HANDLE)h; }

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "core_support.h"
 #include "decode/crc.h"
 #include "tools/cli_text.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <functional>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/crc.h"
 #include "platform/host/scripted_ui.h"
 

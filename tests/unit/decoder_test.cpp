@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "core_support.h"
 #include "decode/decoder.h"
 #include "platform/host/scripted_ui.h"

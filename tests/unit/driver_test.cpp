@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/driver.h"
 #include "core_support.h"
 #include "platform/host/scripted_ui.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/driver.h"
 #include "archive/header.h"
 #include "fileio/fatal.h"

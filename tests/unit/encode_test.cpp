@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core_support.h"
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "decode/code_tree.h"
 #include "encode/bit_writer.h"
 #include "encode/block_writer.h"

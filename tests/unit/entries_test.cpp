@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "archive/entries.h"
 #include "core_support.h"
 #include "decode/decoder.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "core_support.h"
 #include "fileio/fatal.h"
 #include "platform/host/scripted_ui.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "core_support.h"
 #include "encode_support.h"
 

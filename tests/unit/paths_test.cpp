@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/texts.h"
+#include "common/texts.h"
 #include "core_support.h"
 #include "fs/folders.h"
 #include "fs/paths.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "core_support.h"
 #include "decode/decoder.h"
 #include "decode/stream.h"
