@@ -9,7 +9,7 @@ DecoderState* decoder;
 
 static void writeOut(const uint8_t* bytes, uint32_t count) {
   writeBlock(decoder->out, bytes, count);
-  if (takeIoError()) failWrite();
+  if (pendingIoError) failWrite();
 }
 
 void putByte(uint8_t byte) {

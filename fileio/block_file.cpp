@@ -22,6 +22,7 @@ static void open(BlockFile* f, bool forWriting) {
   FileHandle h = pfOpenFile(f->name, forWriting);
   if (h == kNoFile) return fail(pfLastError());
   f->handle = h;
+  f->closeFailed = false;
   f->state = forWriting ? FileReadWrite : FileReading;
 }
 
@@ -73,7 +74,8 @@ bool atEnd(BlockFile* f) {
 void close(BlockFile* f) {
   if (!isOpen(f)) return fail(kIoNotOpen);
   f->state = FileClosed;
-  if (!pfCloseFile(f->handle)) fail(pfLastError());
+  f->closeFailed = !pfCloseFile(f->handle);
+  if (f->closeFailed) fail(pfLastError());
 }
 
 void deleteFile(BlockFile* f) {
