@@ -154,7 +154,16 @@ uint32_t pfProbe(const char* name) {
   return S_ISDIR(st.st_mode) ? kAttrDirectory : 0x20u;
 }
 
+// File names stop at 259 bytes in the file layer, as on Windows; folders
+// made here stop there too, so that a folder the stub could not make is
+// not made on this side either.
+static const size_t kLongestFolderName = 259;
+
 bool pfCreateDirectory(const char* name) {
+  if (strlen(name) > kLongestFolderName) {
+    errno = ENAMETOOLONG;
+    return fail();
+  }
   std::string path;
   if (!hostName(name, &path)) return fail();
   return mkdir(path.c_str(), 0777) == 0 || fail();
