@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "archive/header.h"
+#include "encode/pack_io.h"
 
 static const int kScoredCandidates = 3;
 static const uint32_t kScoredHead = 8192;  // only a file's first 8 KB can reach its preset bytes
@@ -68,7 +69,7 @@ static void learnSlotGrams(ArchiveWriter* w, uint32_t slot) {
 static bool writeAll(ArchiveWriter* w, const void* bytes, size_t count) {
   const uint8_t* p = (const uint8_t*)bytes;
   while (count && !w->failed) {
-    ssize_t n = write(w->fd, p, count);
+    ssize_t n = packWrite(w->fd, p, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       w->failed = true;
@@ -329,10 +330,15 @@ bool finishArchive(ArchiveWriter* w, uint64_t* totalSize) {
   if (!archiveWriterOk(w)) return false;
   uint8_t size[4];
   for (int i = 0; i < 4; ++i) size[i] = (uint8_t)(total >> (8 * i));
-  if (pwrite(w->fd, size, 4, kArchiveStubSize) != 4) {
-    w->failed = true;
-    w->ioErrno = errno ? errno : EIO;
-    return false;
+  for (size_t done = 0; done < 4;) {
+    const ssize_t n = packWriteAt(w->fd, size + done, 4 - done, kArchiveStubSize + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      w->failed = true;
+      w->ioErrno = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += (size_t)n;
   }
   return true;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "encode/archive_writer.h"
+#include "encode/pack_io.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
@@ -49,6 +50,11 @@ const char kHelp[] =
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
     "  -q, --quiet            no progress and no summary\n"
     "  -h, --help             this text\n"
+    "\n"
+    "Exit codes: 0 done; 1 a wrong command line, or an input the format cannot\n"
+    "hold (a name, a size, two inputs of one name, the output as an input);\n"
+    "4 an input could not be read or the output not written; 6 interrupted.\n"
+    "After any error no output file is left behind (an earlier one stays as it was).\n"
     "\n"
     "The password is no encryption. It only obfuscates: the data is XORed with\n"
     "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
@@ -219,7 +225,7 @@ void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
 ssize_t readFully(int fd, uint8_t* buf, size_t count) {
   size_t got = 0;
   while (got < count) {
-    ssize_t n = read(fd, buf + got, count - got);
+    ssize_t n = packRead(fd, buf + got, count - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;
@@ -230,8 +236,7 @@ ssize_t readFully(int fd, uint8_t* buf, size_t count) {
 
 // Stores one file; false after reporting a failure.
 bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  int fd = open(in.hostPath.c_str(), O_RDONLY | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = open(in.hostPath.c_str(), O_RDONLY);  // not ours: atime may move
+  int fd = packOpenInput(in.hostPath.c_str());
   if (fd < 0) {
     error("cannot read " + in.hostPath + ": " + strerror(errno));
     *exitCode = kExitIo;
@@ -261,7 +266,11 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
       drawProgress(progress, w, false);
     }
     uint8_t extra;
-    if (problem.empty() && readFully(fd, &extra, 1) != 0) problem = "it became longer while it was read";
+    if (problem.empty()) {
+      const ssize_t more = readFully(fd, &extra, 1);
+      if (more < 0) problem = strerror(errno);
+      else if (more > 0) problem = "it became longer while it was read";
+    }
     if (problem.empty()) endFileEntry(w);
   }
   close(fd);

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include "encode/pack_io.h"
+
 static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
   iconv_t cd = iconv_open(to, from);
   if (cd == (iconv_t)-1) return false;
@@ -159,14 +161,14 @@ std::string errnoText() { return strerror(errno); }
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown);
 
 bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  DIR* d = opendir(path.c_str());
+  DIR* d = packOpenFolder(path.c_str());
   if (!d) return fail(w, "cannot read the folder " + shown + ": " + errnoText());
   struct Child {
     std::string host, cp932;
   };
   std::vector<Child> children;
   errno = 0;
-  while (struct dirent* e = readdir(d)) {
+  while (struct dirent* e = packReadFolder(d)) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
     Child c;
     c.host = e->d_name;
@@ -203,6 +205,8 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
   if ((uint64_t)st.st_dev == w->skipDev && (uint64_t)st.st_ino == w->skipIno) {
+    // Given by name, the output would be replaced by an archive of nothing.
+    if (w->enclosing.empty()) return fail(w, shown + " is the output file; it cannot be packed into itself");
     w->r->warnings.push_back("left out " + shown + ": it is the output file");
     return true;
   }
@@ -283,7 +287,7 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
   w.r = r;
   w.skipDev = skipDev;
   w.skipIno = skipIno;
-  std::vector<std::string> topNames;
+  std::vector<std::pair<std::string, std::string>> topNames;  // folded name, the input that has it
   for (const std::string& root : roots) {
     const std::string base = rootName(root);
     if (base.empty() || base == "/") {
@@ -295,13 +299,13 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
       r->error = "the name of " + root + " has no code page 932 form";
       return;
     }
-    for (const std::string& seen : topNames) {
-      if (seen == foldCase(cp932)) {
-        r->error = "two inputs would be stored under the same name " + base;
+    for (const auto& seen : topNames) {
+      if (seen.first == foldCase(cp932)) {
+        r->error = "two inputs would be stored under the same name " + base + ": " + seen.second + " and " + root;
         return;
       }
     }
-    topNames.push_back(foldCase(cp932));
+    topNames.push_back({foldCase(cp932), root});
     const size_t from = r->items.size();
     std::string path = root;
     while (path.size() > 1 && path.back() == '/') path.pop_back();

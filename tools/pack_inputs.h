@@ -41,5 +41,6 @@ struct CollectResult {
 // folder, entries are sorted by their code page 932 bytes, and each folder
 // comes before its contents. Symbolic links are followed (a link back to an
 // enclosing folder is refused). `skipDev`/`skipIno` name a file that is left
-// out (the output, when it lies inside an input folder).
+// out with a warning (the output, when it lies inside an input folder); given
+// as an input itself, it is refused.
 void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r);
