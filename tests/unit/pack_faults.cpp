@@ -1,0 +1,120 @@
+#include "pack_faults.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "encode/pack_io.h"
+
+PackFaultPlan packFaults;
+uint32_t packWrites;
+
+// Which host path each open input descriptor belongs to, and whether it was
+// read before.
+static std::map<int, std::string> inputs;
+static std::map<int, bool> readBefore;
+static std::map<DIR*, std::string> folders;
+
+static bool diskFull;
+
+void resetPackFaults() {
+  packFaults = PackFaultPlan{};
+  packWrites = 0;
+  diskFull = false;
+  inputs.clear();
+  readBefore.clear();
+  folders.clear();
+}
+
+int packOpenInput(const char* path) {
+  if (packFaults.openFails == path) {
+    errno = EACCES;
+    return -1;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    inputs[fd] = path;
+    readBefore[fd] = false;
+  }
+  return fd;
+}
+
+ssize_t packRead(int fd, void* buffer, size_t count) {
+  const std::string path = inputs.count(fd) ? inputs[fd] : "";
+  const bool first = !readBefore[fd];
+  readBefore[fd] = true;
+  if (!path.empty() && path == packFaults.readFails && !first) {
+    errno = EIO;
+    return -1;
+  }
+  if (first && !path.empty() && path == packFaults.grows) {
+    const int w = open(path.c_str(), O_WRONLY | O_APPEND);
+    if (w >= 0 && write(w, "+", 1) == 1) close(w);
+  }
+  if (first && !path.empty() && path == packFaults.shrinks) {
+    const off_t size = lseek(fd, 0, SEEK_END);
+    lseek(fd, 0, SEEK_SET);
+    if (size > 0 && truncate(path.c_str(), size - 1) != 0) abort();
+  }
+  return read(fd, buffer, count);
+}
+
+DIR* packOpenFolder(const char* path) {
+  if (packFaults.folderOpenFails == path) {
+    errno = EACCES;
+    return nullptr;
+  }
+  DIR* d = opendir(path);
+  if (d) folders[d] = path;
+  return d;
+}
+
+struct dirent* packReadFolder(DIR* folder) {
+  if (folders.count(folder) && folders[folder] == packFaults.folderListFails) {
+    errno = EIO;
+    return nullptr;
+  }
+  return readdir(folder);
+}
+
+// The planned write: with a full disk it writes part of its bytes and every
+// write after it fails with ENOSPC, as write() does when a disk fills up;
+// else it fails with EIO.
+static bool writeFails(int fd, const void* buffer, size_t count, const off_t* at, ssize_t* result) {
+  ++packWrites;
+  if (diskFull) {
+    errno = ENOSPC;
+    *result = -1;
+    return true;
+  }
+  if (packWrites != packFaults.failWriteAt) return false;
+  if (!packFaults.fullDisk) {
+    errno = EIO;
+    *result = -1;
+    return true;
+  }
+  diskFull = true;
+  const size_t part = count / 2;
+  *result = at ? pwrite(fd, buffer, part, *at) : write(fd, buffer, part);
+  if (part == 0) {
+    errno = ENOSPC;
+    *result = -1;
+  }
+  return true;
+}
+
+ssize_t packWrite(int fd, const void* buffer, size_t count) {
+  ssize_t r;
+  if (writeFails(fd, buffer, count, 0, &r)) return r;
+  return write(fd, buffer, count);
+}
+
+ssize_t packWriteAt(int fd, const void* buffer, size_t count, off_t offset) {
+  ssize_t r;
+  if (writeFails(fd, buffer, count, &offset, &r)) return r;
+  return pwrite(fd, buffer, count, offset);
+}
