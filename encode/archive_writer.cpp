@@ -286,7 +286,7 @@ void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& 
   const uint32_t ref = slotOf(w, choice.back);
   const uint32_t headLength = size < kSlotBytes ? size : kSlotBytes;
   setCurrentLength(&w->ring, (int32_t)size);
-  memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);
+  if (headLength) memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);  // an empty file may have no head pointer
   learnSlotGrams(w, w->ring.current);
 
   ++w->stats.files;

@@ -30,7 +30,7 @@
 
 #include <stdio.h>
 
-#include <unordered_set>
+#include <unordered_map>
 
 #include "platform/host/fault_layer.h"
 
@@ -60,12 +60,40 @@ bool strikes(FaultKind kind, FaultMode* mode = 0) {
   return true;
 }
 
-std::unordered_set<void*>& blocks() {
-  static std::unordered_set<void*>* live = new std::unordered_set<void*>();
+// Live blocks and their sizes.
+std::unordered_map<void*, uint32_t>& blocks() {
+  static std::unordered_map<void*, uint32_t>* live = new std::unordered_map<void*, uint32_t>();
   return *live;
 }
 
+// With keepLargeBlocks, one freed block of a run's size waits for the next
+// run instead of going back to the heap.
+const uint32_t kLargeBlock = 1u << 20;
+bool keepingLarge;
+void* keptBlock;
+uint32_t keptSize;
+
+// The files in memory.
+const FileHandle kMemoryFile = -2, kMemorySink = -3;
+const uint8_t* memoryBytes;
+uint32_t memorySize, memoryPosition;
+uint64_t sinkBytes;
+
 }  // namespace
+
+FileHandle faultMemoryFile(const void* bytes, uint32_t size) {
+  memoryBytes = (const uint8_t*)bytes;
+  memorySize = size;
+  memoryPosition = 0;
+  return kMemoryFile;
+}
+
+FileHandle faultMemorySink() {
+  sinkBytes = 0;
+  return kMemorySink;
+}
+
+uint64_t faultSinkBytes() { return sinkBytes; }
 
 void faultReset() {
   for (Plan& p : plans) p = Plan{0, 0, FaultFails};
@@ -119,12 +147,22 @@ FileHandle pfOpenFile(const char* name, bool forWriting) {
 
 bool pfReadFile(FileHandle h, void* buffer, uint32_t count, uint32_t* got) {
   if (strikes(FaultRead)) return false;
-  return hostReadFile(h, buffer, count, got);
+  if (h != kMemoryFile) return hostReadFile(h, buffer, count, got);
+  const uint32_t left = memorySize - memoryPosition;
+  *got = count < left ? count : left;
+  memcpy(buffer, memoryBytes + memoryPosition, *got);
+  memoryPosition += *got;
+  return true;
 }
 
 bool pfWriteFile(FileHandle h, const void* buffer, uint32_t count, uint32_t* put) {
   FaultMode mode = FaultFails;
-  if (!strikes(FaultWrite, &mode)) return hostWriteFile(h, buffer, count, put);
+  if (!strikes(FaultWrite, &mode)) {
+    if (h != kMemorySink) return hostWriteFile(h, buffer, count, put);
+    sinkBytes += count;
+    *put = count;
+    return true;
+  }
   if (mode == FaultDiskFull) {
     // What a disk that fills up does: part of the bytes are written, the
     // rest is refused.
@@ -137,22 +175,27 @@ bool pfWriteFile(FileHandle h, const void* buffer, uint32_t count, uint32_t* put
 
 bool pfFileSize(FileHandle h, uint32_t* size) {
   if (strikes(FaultQuery)) return false;
+  if (h == kMemoryFile) return *size = memorySize, true;
+  if (h == kMemorySink) return *size = (uint32_t)sinkBytes, true;
   return hostFileSize(h, size);
 }
 
 bool pfFilePosition(FileHandle h, uint32_t* position) {
   if (strikes(FaultQuery)) return false;
+  if (h == kMemoryFile) return *position = memoryPosition, true;
+  if (h == kMemorySink) return *position = (uint32_t)sinkBytes, true;
   return hostFilePosition(h, position);
 }
 
 bool pfCloseFile(FileHandle h) {
   // A close that fails still gives the handle back, as both systems do.
+  const bool inMemory = h == kMemoryFile || h == kMemorySink;
   if (strikes(FaultClose)) {
-    close((int)h);
+    if (!inMemory) close((int)h);
     lastError = EIO;
     return false;
   }
-  return hostCloseFile(h);
+  return inMemory || hostCloseFile(h);
 }
 
 bool pfDeleteFile(const char* name) {
@@ -162,6 +205,7 @@ bool pfDeleteFile(const char* name) {
 
 bool pfSetFileTimes(FileHandle h, uint64_t creation, uint64_t lastAccess, uint64_t lastWrite) {
   if (strikes(FaultSetTimes)) return false;
+  if (h == kMemorySink) return true;
   return hostSetFileTimes(h, creation, lastAccess, lastWrite);
 }
 
@@ -175,26 +219,47 @@ bool pfCreateDirectory(const char* name) {
   return hostCreateDirectory(name);
 }
 
+static void release(void* block, uint32_t size) {
+  if (keepingLarge && size >= kLargeBlock && !keptBlock) {
+    keptBlock = block;
+    keptSize = size;
+    return;
+  }
+  hostFree(block);
+}
+
 void* pfAlloc(uint32_t size) {
   if (strikes(FaultAlloc)) return 0;
-  void* p = hostAlloc(size);
-  if (p) blocks().insert(p);
+  void* p;
+  if (keptBlock && keptSize == size) {
+    p = keptBlock;
+    keptBlock = 0;
+  } else {
+    p = hostAlloc(size);
+  }
+  if (p) blocks()[p] = size;
   return p;
 }
 
 void* pfRealloc(void* block, uint32_t size) {
   if (strikes(FaultAlloc)) return 0;
+  // The entry goes before the block may: on failure the block stays.
+  auto found = block ? blocks().find(block) : blocks().end();
+  const uint32_t oldSize = found != blocks().end() ? found->second : 0;
+  if (found != blocks().end()) blocks().erase(found);
   void* p = hostRealloc(block, size);
-  if (p) {
-    blocks().erase(block);
-    blocks().insert(p);
-  }
+  if (p) blocks()[p] = size;
+  else if (block) blocks()[block] = oldSize;
   return p;
 }
 
 void pfFree(void* block) {
-  if (block) blocks().erase(block);
-  hostFree(block);
+  if (!block) return;
+  auto found = blocks().find(block);
+  if (found == blocks().end()) return hostFree(block);
+  const uint32_t size = found->second;
+  blocks().erase(found);
+  release(block, size);
 }
 
 bool faultHostPath(const char* name, std::string* out) { return hostName(name, out); }
@@ -202,6 +267,14 @@ bool faultHostPath(const char* name, std::string* out) { return hostName(name, o
 uint32_t liveBlocks() { return (uint32_t)blocks().size(); }
 
 void freeLiveBlocks() {
-  for (void* p : blocks()) hostFree(p);
+  for (auto& [block, size] : blocks()) release(block, size);
   blocks().clear();
+}
+
+void keepLargeBlocks(bool keep) {
+  keepingLarge = keep;
+  if (!keep && keptBlock) {
+    hostFree(keptBlock);
+    keptBlock = 0;
+  }
 }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 enum FaultKind : uint8_t {
   FaultOpen,        // pfOpenFile
   FaultRead,        // pfReadFile
@@ -44,7 +46,19 @@ bool faultArmFromText(const char* plan);
 // false when the name has no such form.
 bool faultHostPath(const char* name, std::string* out);
 
+// Files in memory, without a system call per read (for fuzzing): a file to
+// read that holds `bytes` (not copied: they must outlive its use), and a
+// file to write that only counts what it is given. One of each at a time;
+// their calls are counted and can fail like any other.
+FileHandle faultMemoryFile(const void* bytes, uint32_t size);
+FileHandle faultMemorySink();
+uint64_t faultSinkBytes();
+
 // Blocks of pfAlloc/pfRealloc not freed yet. A fatal exit that unwinds a run
 // in a test leaves the run's blocks behind; freeLiveBlocks releases them.
 uint32_t liveBlocks();
 void freeLiveBlocks();
+// Keeps one freed block of 1 MB or more for the next allocation of the same
+// size (a run's working state), so that a fuzzer does not spend its time
+// allocating megabytes for every input.
+void keepLargeBlocks(bool keep);

@@ -4,12 +4,12 @@
 // capture area are separate heap blocks of their exact sizes, so a read or
 // write outside any of them is caught.
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include "common/app_state.h"
 #include "decode/decoder.h"
 #include "fuzz_core_ui.h"
 #include "fuzz_support.h"
+#include "platform/host/fault_layer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
@@ -29,16 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   beginRunInProcess();
   fuzzUi = FuzzCoreUi{};
   fuzzUi.cancelAtPump = cancelAt;
-  int inFd, outFd;
-  memoryFile(stream, &inFd);
-  memoryFile(Bytes(), &outFd);
   // The fatal exits delete the output by name: a name in the scratch folder.
   const std::string outputName = scratchFolder() + "/output";
   bind(&app.archiveFile, "archive");
-  app.archiveFile.handle = inFd;
+  app.archiveFile.handle = faultMemoryFile(stream.data(), (uint32_t)stream.size());
   app.archiveFile.state = FileReading;
   bind(&app.outputFile, outputName.c_str());
-  app.outputFile.handle = outFd;
+  app.outputFile.handle = faultMemorySink();
   app.outputFile.state = FileReadWrite;
   uint8_t* capture = (uint8_t*)malloc(16384);
   DecoderState* d = (DecoderState*)malloc(sizeof(DecoderState));
@@ -54,9 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // what was written is what was produced.
     FUZZ_CHECK(d->produced <= (total > 0 ? total : 0));
     if (!app.cancelFlag) FUZZ_CHECK(d->produced == (total > 0 ? total : 0));
-    struct stat st;
-    FUZZ_CHECK(fstat(outFd, &st) == 0);
-    FUZZ_CHECK(st.st_size == (skip ? 0 : d->produced));
+    FUZZ_CHECK(faultSinkBytes() == (uint64_t)(skip ? 0 : d->produced));
   }
   free(d);
   free(capture);

@@ -8,6 +8,7 @@
 #include "archive/driver.h"
 #include "common/app_state.h"
 #include "fuzz_support.h"
+#include "platform/host/fault_layer.h"
 
 static const char* const kTargets[] = {".\\", "C:\\out\\", "\\\\server\\share\\x\\", "\x95\x5C\\"};
 
@@ -19,10 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Bytes stream = wrapBlocks(in.rest(), key);
 
   beginRunInProcess();
-  int fd;
-  memoryFile(stream, &fd);
   bind(&app.archiveFile, "archive");
-  app.archiveFile.handle = fd;
+  app.archiveFile.handle = faultMemoryFile(stream.data(), (uint32_t)stream.size());
   app.archiveFile.state = FileReading;
   app.passwordProtected = !key.empty();
   bsAssign(&app.key, (const char*)key.data(), (uint32_t)key.size());

@@ -12,6 +12,7 @@
 #include "common/app_state.h"
 #include "decode/crc.h"
 #include "fuzz_support.h"
+#include "platform/host/fault_layer.h"
 #include "tools/cli_text.h"
 
 static void checkShown(const std::string& shown, bool multiLine) {
@@ -45,15 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 4; ++i) file[kStubSize + i] = (uint8_t)(file.size() >> (8 * i));
 
   beginRunInProcess();
-  int fd;
-  memoryFile(file, &fd);
   bind(&app.archiveFile, "archive");
-  app.archiveFile.handle = fd;
+  app.archiveFile.handle = faultMemoryFile(file.data(), (uint32_t)file.size());
   app.archiveFile.state = FileReading;
   ByteString comment = {};
   try {
     if (readStubImageAndSize() == 0 && app.expectedSize == (int32_t)file.size()) {
-      FUZZ_CHECK(memcmp(app.stubImage, fuzzStubImage(), kStubSize) == 0);
       readHeaderString(&comment);
       readHeaderString(&app.launchFile);
       const uint8_t flags = readPasswordFields();
@@ -62,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(app.passwordProtected == (flags != 0));
       // The block stream starts right behind the header.
       const off_t expected = kStubSize + 4 + comment.length + 1 + app.launchFile.length + 1 + 1 + (flags ? 2 : 0);
-      FUZZ_CHECK(lseek(fd, 0, SEEK_CUR) == std::min<off_t>(expected, (off_t)file.size()));
+      uint32_t position = 0;
+      FUZZ_CHECK(pfFilePosition(app.archiveFile.handle, &position));
+      FUZZ_CHECK(position == std::min<off_t>(expected, (off_t)file.size()));
       if (flags) {
         const bool accepted = passwordAccepted((const char*)typed.data(), (uint32_t)typed.size());
         FUZZ_CHECK(accepted == (!typed.empty() && crc16(typed.data(), (uint32_t)typed.size()) == app.passwordCheck));

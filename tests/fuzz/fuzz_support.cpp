@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <set>
+#include <bitset>
 
 #include "archive/entries.h"
 #include "common/app_state.h"
@@ -184,8 +184,11 @@ std::string memoryFile(const Bytes& bytes, int* fd) {
 const std::string& scratchFolder() {
   static std::string path;
   if (path.empty()) {
+    // A memory file system where there is one: making and removing files
+    // for every input costs a disk file system far more.
     const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellicor-fuzz-XXXXXX";
+    std::string base = tmp && *tmp ? tmp : access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string pattern = base + "/vellicor-fuzz-XXXXXX";
     if (!mkdtemp(pattern.data())) fuzzFail("mkdtemp");
     path = pattern;
     // The process's scratch folder goes when the process ends normally.
@@ -204,17 +207,18 @@ static int removeOne(const char* path, const struct stat*, int, struct FTW* ftw)
 
 void emptyFolder(const std::string& path) { nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS); }
 
-static std::set<int> openDescriptors() {
-  std::set<int> fds;
-  DIR* d = opendir("/proc/self/fd");
-  if (!d) return fds;
-  while (struct dirent* e = readdir(d))
-    if (e->d_name[0] != '.') fds.insert(atoi(e->d_name));
-  closedir(d);
-  return fds;
+// Descriptors are handed out lowest first: the ones a run opens lie in a
+// small window from the lowest one free when it starts.
+static const int kWatchedDescriptors = 16;
+static int firstWatched;
+static std::bitset<kWatchedDescriptors> descriptorsBefore;
+
+static std::bitset<kWatchedDescriptors> openDescriptors() {
+  std::bitset<kWatchedDescriptors> open;
+  for (int i = 0; i < kWatchedDescriptors; ++i) open[i] = fcntl(firstWatched + i, F_GETFD) != -1;
+  return open;
 }
 
-static std::set<int> descriptorsBefore;
 static std::string folderBefore;
 
 void beginRunInProcess() {
@@ -223,13 +227,17 @@ void beginRunInProcess() {
     if (!getcwd(buffer, sizeof buffer)) fuzzFail("getcwd");
     folderBefore = buffer;
   }
+  firstWatched = dup(0);
+  close(firstWatched);
   descriptorsBefore = openDescriptors();
+  keepLargeBlocks(true);
   faultReset();
 }
 
 void endRunInProcess() {
-  for (int fd : openDescriptors())
-    if (!descriptorsBefore.count(fd)) close(fd);
+  const std::bitset<kWatchedDescriptors> now = openDescriptors();
+  for (int i = 0; i < kWatchedDescriptors; ++i)
+    if (now[i] && !descriptorsBefore[i]) close(firstWatched + i);
   if (chdir(folderBefore.c_str()) != 0) fuzzFail("chdir back");
   // Strings that outlive a run hold blocks too; released first, the rest
   // (what a fatal exit left behind) goes with freeLiveBlocks.
