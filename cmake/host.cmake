@@ -69,10 +69,11 @@ target_compile_definitions(vellicor_core PUBLIC VELLICOR_FAST_CODE_TREES=1)
 add_library(vellicor_scripted_ui STATIC ${CMAKE_SOURCE_DIR}/platform/host/scripted_ui.cpp)
 target_link_libraries(vellicor_scripted_ui PUBLIC vellicor_core)
 
-set(VELLICOR_SUBDIRS encode tools tests/unit tests/fuzz tests/e2e tests/build bench)
+set(VELLICOR_SUBDIRS encode tools tests/unit tests/fuzz tests/long tests/e2e tests/build bench)
 if(VELLICOR_SANITIZE)
-  # Neither the stub nor the benchmarks: they gain nothing from sanitizers.
-  list(REMOVE_ITEM VELLICOR_SUBDIRS tests/e2e tests/build bench)
+  # Neither the stub, the benchmarks nor the longest test: they gain
+  # nothing from sanitizers.
+  list(REMOVE_ITEM VELLICOR_SUBDIRS tests/long tests/e2e tests/build bench)
 endif()
 foreach(dir ${VELLICOR_SUBDIRS})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
