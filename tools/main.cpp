@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "tools/cli_commands.h"
+#include "tools/system.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sysStartProcess(&argc, &argv);
   if (argc < 2) {
     usage(stderr);
     return 1;

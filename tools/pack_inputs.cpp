@@ -1,33 +1,15 @@
 #include "tools/pack_inputs.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
-static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  out->assign(in.size() * 4 + 8, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = out->data();
-  size_t dstLeft = out->size();
-  const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (r == (size_t)-1 || srcLeft) return false;
-  out->resize(out->size() - dstLeft);
-  return true;
-}
+#include "tools/system.h"
 
-bool utf8ToCp932(const std::string& utf8, std::string* out) { return convert("UTF-8", "CP932", utf8, out); }
+bool utf8ToCp932(const std::string& utf8, std::string* out) {
+  return sysConvertText(TextUtf8, TextCp932, utf8.data(), utf8.size(), out);
+}
 
 static size_t cp932CharLength(const std::string& s, size_t i) {
   const uint8_t c = (uint8_t)s[i];
@@ -40,7 +22,7 @@ std::string cp932ForDisplay(const std::string& cp932) {
   for (size_t i = 0; i < cp932.size();) {
     const size_t n = cp932CharLength(cp932, i);
     std::string one;
-    if ((uint8_t)cp932[i] >= 0x20 && convert("CP932", "UTF-8", cp932.substr(i, n), &one)) {
+    if ((uint8_t)cp932[i] >= 0x20 && sysConvertText(TextCp932, TextUtf8, cp932.data() + i, n, &one)) {
       out += one;
     } else {
       static const char* hex = "0123456789abcdef";
@@ -125,7 +107,7 @@ namespace {
 struct Walk {
   CollectResult* r;
   uint64_t skipDev, skipIno;
-  std::vector<std::pair<dev_t, ino_t>> enclosing;  // folders on the current path
+  std::vector<std::pair<uint64_t, uint64_t>> enclosing;  // folders on the current path
 };
 
 // ASCII letters in upper case, double-byte characters unchanged.
@@ -139,49 +121,28 @@ std::string foldCase(const std::string& cp932) {
   return out;
 }
 
-bool timesOf(const std::string& path, FileTimes* t) {
-  struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
-  t->lastWrite = fileTimeOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  t->lastAccess = fileTimeOf(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  // The creation time where the file system keeps one, else the last write.
-  t->creation = (sx.stx_mask & STATX_BTIME) ? fileTimeOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : t->lastWrite;
-  return true;
-}
-
 bool fail(Walk* w, const std::string& message) {
   if (w->r->error.empty()) w->r->error = message;
   return false;
 }
 
-std::string errnoText() { return strerror(errno); }
+std::string errorText() { return sysErrorText(sysLastError()); }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown);
 
 bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  DIR* d = opendir(path.c_str());
-  if (!d) return fail(w, "cannot read the folder " + shown + ": " + errnoText());
+  std::vector<std::string> names;
+  if (!sysListFolder(path, &names)) return fail(w, "cannot read the folder " + shown + ": " + errorText());
   struct Child {
     std::string host, cp932;
   };
   std::vector<Child> children;
-  errno = 0;
-  while (struct dirent* e = readdir(d)) {
-    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+  for (const std::string& name : names) {
     Child c;
-    c.host = e->d_name;
-    if (!utf8ToCp932(c.host, &c.cp932)) {
-      closedir(d);
+    c.host = name;
+    if (!utf8ToCp932(c.host, &c.cp932))
       return fail(w, "the name of " + shown + "/" + c.host + " has no code page 932 form");
-    }
     children.push_back(c);
-    errno = 0;
-  }
-  const int readError = errno;
-  closedir(d);
-  if (readError) {
-    errno = readError;
-    return fail(w, "cannot read the folder " + shown + ": " + errnoText());
   }
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.cp932 < b.cp932; });
   // Names that differ only in letter case are one name on Windows.
@@ -200,9 +161,9 @@ bool addFolderContents(Walk* w, const std::string& path, const std::string& name
 }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
-  if ((uint64_t)st.st_dev == w->skipDev && (uint64_t)st.st_ino == w->skipIno) {
+  SysFileInfo st;
+  if (!sysFileInfo(path, &st)) return fail(w, "cannot read " + shown + ": " + errorText());
+  if (st.volume == w->skipDev && st.index == w->skipIno) {
     w->r->warnings.push_back("left out " + shown + ": it is the output file");
     return true;
   }
@@ -211,43 +172,29 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
   in.name = name;
   in.size = 0;
   in.times = {};
-  if (S_ISDIR(st.st_mode)) {
+  if (st.folder) {
     for (auto& e : w->enclosing)
-      if (e.first == st.st_dev && e.second == st.st_ino)
+      if (e.first == st.volume && e.second == st.index)
         return fail(w, shown + " leads back into an enclosing folder (a symbolic link loop)");
     in.folder = true;
     w->r->items.push_back(in);
-    w->enclosing.push_back({st.st_dev, st.st_ino});
+    w->enclosing.push_back({st.volume, st.index});
     const bool ok = addFolderContents(w, path, name, shown);
     w->enclosing.pop_back();
     return ok;
   }
-  if (!S_ISREG(st.st_mode)) return fail(w, shown + " is neither a regular file nor a folder");
-  if ((uint64_t)st.st_size > kLargestStoredFile)
-    return fail(w, shown + " has " + std::to_string((uint64_t)st.st_size) +
+  if (!st.regular) return fail(w, shown + " is neither a regular file nor a folder");
+  if (st.size > kLargestStoredFile)
+    return fail(w, shown + " has " + std::to_string(st.size) +
                        " bytes; a stored file must be smaller than 2,147,483,648 bytes");
-  if (access(path.c_str(), R_OK) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
+  if (!sysCanRead(path)) return fail(w, "cannot read " + shown + ": " + errorText());
   in.folder = false;
-  in.size = (uint64_t)st.st_size;
-  if (!timesOf(path, &in.times)) return fail(w, "cannot read the times of " + shown + ": " + errnoText());
+  in.size = st.size;
+  in.times.creation = st.creation;
+  in.times.lastAccess = st.lastAccess;
+  in.times.lastWrite = st.lastWrite;
   w->r->items.push_back(in);
   return true;
-}
-
-// The name a root argument stores: its last component, or for "." and ".."
-// (and paths ending in them) the real folder's name.
-std::string rootName(const std::string& arg) {
-  std::string p = arg;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  std::string base = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
-  if (base == "." || base == ".." || base.empty() || base == "/") {
-    char* real = realpath(p.c_str(), 0);
-    if (!real) return "";
-    std::string r = real;
-    free(real);
-    base = r.substr(r.rfind('/') + 1);
-  }
-  return base;
 }
 
 }  // namespace
@@ -285,7 +232,7 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
   w.skipIno = skipIno;
   std::vector<std::string> topNames;
   for (const std::string& root : roots) {
-    const std::string base = rootName(root);
+    const std::string base = sysStoredName(root);
     if (base.empty() || base == "/") {
       r->error = "cannot store " + root + " under a name of its own; give the folder's contents instead";
       return;

@@ -1,0 +1,607 @@
+// The command-line program's system seam on Windows: the wide command line
+// and the console (UTF-8 out, UTF-16 in), Ctrl-C through the console's
+// control handler, text through the system's code pages, and files and
+// folders through the wide calls with paths of any length.
+#include <fcntl.h>
+#include <io.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/host_windows/wide_names.h"
+#include "tools/system.h"
+
+static uint32_t lastError;
+
+static bool fail() {
+  lastError = GetLastError();
+  if (!lastError) lastError = ERROR_GEN_FAILURE;
+  return false;
+}
+
+static bool fail(DWORD code) {
+  SetLastError(code);
+  return fail();
+}
+
+static bool widePath(const std::string& utf8, std::wstring* out) {
+  std::wstring wide;
+  if (!winFromUtf8(utf8.data(), utf8.size(), &wide)) return fail(ERROR_NO_UNICODE_TRANSLATION);
+  return winSystemPath(wide, out) || fail();
+}
+
+// ---- the process and the console ----
+
+static std::vector<std::string> arguments;
+static std::vector<char*> argumentPointers;
+
+struct ConsoleOutput {
+  HANDLE handle;
+  DWORD savedMode;
+  bool isConsole;
+};
+static ConsoleOutput consoles[2];  // standard output, standard error
+static UINT savedOutputCodePage;
+
+// Gives the console back as it was: its code page stays with the window
+// after the program ends.
+static void restoreConsole() {
+  for (ConsoleOutput& c : consoles)
+    if (c.isConsole) SetConsoleMode(c.handle, c.savedMode);
+  if (savedOutputCodePage) SetConsoleOutputCP(savedOutputCodePage);
+  savedOutputCodePage = 0;
+}
+
+void sysStartProcess(int* argc, char*** argv) {
+  // The arguments as UTF-8, from the wide command line: names in any script
+  // arrive whole, whatever the ANSI code page is.
+  int count = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 0; i < count; ++i) {
+      std::string utf8;
+      if (!winToUtf8(wide[i], wcslen(wide[i]), &utf8)) utf8 = (*argv)[i < *argc ? i : 0];
+      arguments.push_back(utf8);
+    }
+    LocalFree(wide);
+    for (std::string& a : arguments) argumentPointers.push_back(a.data());
+    argumentPointers.push_back(0);
+    *argc = count;
+    *argv = argumentPointers.data();
+  }
+  // Bytes pass unchanged: "\n" stays one byte, as on POSIX, in files, pipes
+  // and the console alike.
+  _setmode(0, _O_BINARY);
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+  // A console shows the program's UTF-8 and takes the escape sequences of
+  // the progress line.
+  const DWORD ids[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  bool anyConsole = false;
+  for (int i = 0; i < 2; ++i) {
+    ConsoleOutput& c = consoles[i];
+    c.handle = GetStdHandle(ids[i]);
+    c.isConsole = c.handle && c.handle != INVALID_HANDLE_VALUE && GetConsoleMode(c.handle, &c.savedMode);
+    if (!c.isConsole) continue;
+    anyConsole = true;
+    SetConsoleMode(c.handle, c.savedMode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+  if (anyConsole) {
+    savedOutputCodePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    atexit(restoreConsole);
+  }
+}
+
+uint32_t sysLastError() { return lastError; }
+
+std::string sysErrorText(uint32_t code) {
+  // The common failures in the words the POSIX build uses, so that both
+  // builds print the same messages; the rest in the system's words.
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return "No such file or directory";
+    case ERROR_ACCESS_DENIED: return "Permission denied";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ERROR_DIRECTORY: return "Not a directory";
+    case ERROR_FILENAME_EXCED_RANGE: return "File name too long";
+    case ERROR_WRITE_PROTECT: return "Read-only file system";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
+    case ERROR_DIR_NOT_EMPTY: return "Directory not empty";
+    case ERROR_NO_UNICODE_TRANSLATION: return "Invalid or incomplete multibyte or wide character";
+    default: break;
+  }
+  wchar_t* text = 0;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 0, code, 0, (LPWSTR)&text, 0, 0);
+  std::string utf8;
+  if (n && text) winToUtf8(text, n, &utf8);
+  if (text) LocalFree(text);
+  while (!utf8.empty() && strchr(" .\r\n", utf8.back())) utf8.pop_back();
+  if (utf8.empty()) utf8 = "system error " + std::to_string(code);
+  return utf8;
+}
+
+static HANDLE standardHandle(int stream) {
+  return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool sysIsTerminal(int stream) {
+  DWORD mode;
+  HANDLE h = standardHandle(stream);
+  return h && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
+}
+
+size_t sysTerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(standardHandle(2), &info)) {
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    if (width > 20) return (size_t)width;
+  }
+  return 80;
+}
+
+double sysSeconds() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return (double)now.QuadPart / (double)frequency.QuadPart;
+}
+
+// ---- interruptions ----
+
+static void (*interruptCallback)(int);
+static volatile LONG interrupted;
+static volatile LONG waitingForInput;  // the main thread is in a read of the input
+static HANDLE mainThread;
+
+// Runs on a thread of its own when the user presses Ctrl-C or Ctrl-Break or
+// closes the console.
+static BOOL WINAPI onConsoleEvent(DWORD type) {
+  const bool closing = type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
+  InterlockedExchange(&interrupted, 1);
+  if (interruptCallback) interruptCallback(closing ? SIGTERM : SIGINT);
+  if (waitingForInput && mainThread) CancelSynchronousIo(mainThread);
+  // When the console closes, the process ends as soon as this returns: the
+  // main thread is given the time to remove its partial file and exit.
+  if (closing) Sleep(INFINITE);
+  return TRUE;
+}
+
+void sysCatchInterrupts(void (*onInterrupt)(int signal)) {
+  interruptCallback = onInterrupt;
+  if (!mainThread)
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mainThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+// Waits a moment for the control handler when a console read ended without
+// a line: Ctrl-C ends the read before the handler has run.
+static void settleInterrupt() {
+  for (int i = 0; i < 50 && !interrupted; ++i) Sleep(10);
+}
+
+// Reads a line from a console: line editing by the console, the text as
+// UTF-16 (a console's byte reads lose non-ASCII text in many code pages).
+static bool readConsoleLine(HANDLE in, HANDLE echoTo, const std::string& prompt, bool hidden, std::string* line) {
+  DWORD saved = 0;
+  GetConsoleMode(in, &saved);
+  DWORD mode = saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT;
+  mode = hidden ? mode & ~(DWORD)ENABLE_ECHO_INPUT : mode | ENABLE_ECHO_INPUT;
+  SetConsoleMode(in, mode);
+  if (!prompt.empty()) {
+    std::wstring wide;
+    winFromUtf8(prompt.data(), prompt.size(), &wide);
+    DWORD written;
+    WriteConsoleW(echoTo, wide.data(), (DWORD)wide.size(), &written, 0);
+  }
+  std::wstring text;
+  bool ended = false;
+  InterlockedExchange(&waitingForInput, 1);
+  while (!interrupted) {
+    wchar_t buffer[256];
+    DWORD n = 0;
+    if (!ReadConsoleW(in, buffer, 256, &n, 0) || n == 0) {
+      settleInterrupt();
+      break;
+    }
+    text.append(buffer, n);
+    if (text.find(L'\n') != std::wstring::npos) {
+      ended = true;
+      break;
+    }
+  }
+  InterlockedExchange(&waitingForInput, 0);
+  SetConsoleMode(in, saved);
+  if (hidden) {
+    DWORD written;
+    WriteConsoleW(echoTo, L"\r\n", 2, &written, 0);
+  }
+  if (interrupted) return false;
+  text = text.substr(0, text.find_first_of(L"\r\n"));
+  if (!ended && text.empty()) return false;
+  if (!text.empty() && text[0] == 0x1A) return false;  // Ctrl-Z: the end of the input
+  if (!winToUtf8(text.data(), text.size(), line)) line->clear();
+  return true;
+}
+
+bool sysReadLine(const std::string& prompt, bool hidden, std::string* line) {
+  line->clear();
+  HANDLE in = standardHandle(0);
+  DWORD mode;
+  if (GetConsoleMode(in, &mode)) {
+    // The prompt goes where the error stream goes; on a console it is
+    // written as UTF-16, like the echo.
+    HANDLE err = standardHandle(2);
+    if (GetConsoleMode(err, &mode)) return readConsoleLine(in, err, prompt, hidden, line);
+    fputs(prompt.c_str(), stderr);
+    fflush(stderr);
+    return readConsoleLine(in, err, "", hidden, line);
+  }
+  fputs(prompt.c_str(), stderr);
+  fflush(stderr);
+  // A file or a pipe: bytes up to a line end, which may be CR LF.
+  InterlockedExchange(&waitingForInput, 1);
+  bool ended = false;
+  while (!interrupted) {
+    char c;
+    DWORD n = 0;
+    if (!ReadFile(in, &c, 1, &n, 0) || n == 0) break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    *line += c;
+  }
+  InterlockedExchange(&waitingForInput, 0);
+  if (interrupted) return false;
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return ended || !line->empty();
+}
+
+bool sysAskOnTerminal(const std::string& prompt, std::string* line, bool* noTerminal) {
+  *noTerminal = false;
+  HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                          OPEN_EXISTING, 0, 0);
+  HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                           OPEN_EXISTING, 0, 0);
+  DWORD mode;
+  bool got = false;
+  if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
+    *noTerminal = true;
+  } else {
+    got = readConsoleLine(in, out, prompt, true, line);
+  }
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  return got;
+}
+
+// ---- text ----
+
+void sysInitTerminalText() {}
+
+bool sysTerminalIsUtf8() { return true; }
+
+bool sysUserLanguageIsJapanese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
+
+bool sysConvertText(SysTextCode from, SysTextCode to, const char* bytes, size_t count, std::string* out,
+                    bool approximate) {
+  // The terminal is UTF-8 here; every conversion goes through UTF-16.
+  std::wstring wide;
+  const bool read = from == TextCp932 ? winFromCp932(bytes, count, &wide) : winFromUtf8(bytes, count, &wide);
+  if (!read) return false;
+  return to == TextCp932 ? winToCp932(wide.data(), wide.size(), out) : winToUtf8(wide.data(), wide.size(), out);
+}
+
+bool sysLocalTime(uint64_t filetime, SysLocalTime* out) {
+  // The zone's rules for that date (not today's offset), as localtime does.
+  FILETIME utc;
+  utc.dwLowDateTime = (DWORD)filetime;
+  utc.dwHighDateTime = (DWORD)(filetime >> 32);
+  SYSTEMTIME universal, local;
+  if (!FileTimeToSystemTime(&utc, &universal)) return false;
+  if (!SystemTimeToTzSpecificLocalTime(0, &universal, &local)) return false;
+  FILETIME localFile;
+  if (!SystemTimeToFileTime(&local, &localFile)) return false;
+  const uint64_t localTicks = ((uint64_t)localFile.dwHighDateTime << 32) | localFile.dwLowDateTime;
+  const uint64_t wholeMilliseconds = filetime - filetime % 10000u;  // what a SYSTEMTIME holds
+  out->year = local.wYear;
+  out->month = local.wMonth;
+  out->day = local.wDay;
+  out->hour = local.wHour;
+  out->minute = local.wMinute;
+  out->second = local.wSecond;
+  out->offsetSeconds = (long)(((int64_t)localTicks - (int64_t)wholeMilliseconds) / 10000000);
+  return true;
+}
+
+// ---- files and folders ----
+
+static uint64_t ticks(const FILETIME& f) { return ((uint64_t)f.dwHighDateTime << 32) | f.dwLowDateTime; }
+
+static HANDLE openForInfo(const std::wstring& path) {
+  // Backup semantics open folders too; links are followed to what they name.
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+}
+
+static bool infoOf(HANDLE h, SysFileInfo* info) {
+  BY_HANDLE_FILE_INFORMATION i;
+  if (!GetFileInformationByHandle(h, &i)) return fail();
+  const DWORD type = GetFileType(h);
+  info->folder = (i.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info->regular = !info->folder && type == FILE_TYPE_DISK;
+  info->size = info->folder ? 0 : ((uint64_t)i.nFileSizeHigh << 32) | i.nFileSizeLow;
+  info->creation = ticks(i.ftCreationTime);
+  info->lastAccess = ticks(i.ftLastAccessTime);
+  info->lastWrite = ticks(i.ftLastWriteTime);
+  info->volume = i.dwVolumeSerialNumber;
+  info->index = ((uint64_t)i.nFileIndexHigh << 32) | i.nFileIndexLow;
+  return true;
+}
+
+bool sysFileInfo(const std::string& path, SysFileInfo* info) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  HANDLE h = openForInfo(wide);
+  if (h == INVALID_HANDLE_VALUE) return fail();
+  const bool ok = infoOf(h, info);
+  CloseHandle(h);
+  return ok;
+}
+
+bool sysCanRead(const std::string& path) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                         OPEN_EXISTING, 0, 0);
+  if (h == INVALID_HANDLE_VALUE) return fail();
+  CloseHandle(h);
+  return true;
+}
+
+bool sysListFolder(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  if (wide.back() != L'\\') wide += L'\\';
+  wide += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, 0, 0);
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND || fail();
+  bool ok = true;
+  do {
+    const wchar_t* n = found.cFileName;
+    if (!wcscmp(n, L".") || !wcscmp(n, L"..")) continue;
+    std::string utf8;
+    if (!winToUtf8(n, wcslen(n), &utf8)) {
+      ok = fail(ERROR_NO_UNICODE_TRANSLATION);
+      break;
+    }
+    names->push_back(utf8);
+  } while (FindNextFileW(find, &found));
+  if (ok && GetLastError() != ERROR_NO_MORE_FILES) ok = fail();
+  FindClose(find);
+  return ok;
+}
+
+std::string sysStoredName(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
+  const size_t cut = trimmed.find_last_of("/\\:");
+  std::string base = trimmed.substr(cut == std::string::npos ? 0 : cut + 1);
+  if (base.empty() || base == "." || base == "..") {
+    // The real folder's name (also for "C:" alone, the current folder of a drive).
+    std::wstring wide;
+    if (!widePath(path, &wide)) return "";
+    const size_t slash = wide.rfind(L'\\');
+    const std::wstring last = wide.substr(slash + 1);
+    if (last.empty()) return "";  // a root
+    winToUtf8(last.data(), last.size(), &base);
+  }
+  return base;
+}
+
+bool sysReadWholeFile(const std::string& path, std::string* out) {
+  out->clear();
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
+  if (h == INVALID_HANDLE_VALUE) return fail();
+  bool ok = true;
+  for (;;) {
+    char buffer[65536];
+    DWORD n = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &n, 0)) {
+      ok = fail();
+      break;
+    }
+    if (!n) break;
+    out->append(buffer, n);
+  }
+  CloseHandle(h);
+  return ok;
+}
+
+int sysOpenInput(const std::string& path) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return -1;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, share, 0, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, 0);
+  if (h != INVALID_HANDLE_VALUE) {
+    // Reading through this handle leaves the last-access time as it was.
+    const FILETIME keep = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    SetFileTime(h, 0, &keep, 0);
+  } else {
+    h = CreateFileW(wide.c_str(), GENERIC_READ, share, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+  }
+  if (h == INVALID_HANDLE_VALUE) return fail(), -1;
+  const int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    fail(ERROR_TOO_MANY_OPEN_FILES);
+  }
+  return fd;
+}
+
+bool sysOpenArchive(const std::string& path, FileHandle* handle, uint64_t* size, bool* regular) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+  if (h == INVALID_HANDLE_VALUE) return fail();
+  SysFileInfo info;
+  *regular = infoOf(h, &info) && info.regular;
+  *size = *regular ? info.size : 0;
+  *handle = (FileHandle)h;
+  return true;
+}
+
+bool sysMakeFolders(const std::string& path) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  // From the first folder below the root down to the last.
+  size_t at = wide.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 8) + 1) : 6;
+  while (at != std::wstring::npos && at < wide.size()) {
+    size_t end = wide.find(L'\\', at + 1);
+    if (end == std::wstring::npos) end = wide.size();
+    const std::wstring part = wide.substr(0, end);
+    const DWORD attributes = GetFileAttributesW(part.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      if (!CreateDirectoryW(part.c_str(), 0) && GetLastError() != ERROR_ALREADY_EXISTS) return fail();
+    } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return fail(ERROR_DIRECTORY);
+    }
+    at = end;
+  }
+  return true;
+}
+
+bool sysEnterFolder(const std::string& path) {
+  std::wstring wide;
+  if (!widePath(path, &wide)) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail();
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_DIRECTORY);
+  // The process's current folder has a length limit that the folder may
+  // pass: relative names are resolved against it by the seam itself.
+  winSetBaseFolder(wide);
+  SetCurrentDirectoryW(wide.c_str());
+  return true;
+}
+
+void sysRemoveLinkAt(const char* name) {
+  std::wstring wide, path;
+  if (!winFromCp932(name, strlen(name), &wide) || !winSystemPath(wide, &path)) return;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, 0, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  FindClose(find);
+  // Only links: other reparse points (files kept in the cloud, for one) are
+  // the files themselves.
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+  if (found.dwReserved0 != IO_REPARSE_TAG_SYMLINK && found.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT) return;
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
+  else DeleteFileW(path.c_str());
+}
+
+// ---- pack's output file ----
+
+// The temporary output. The control handler removes it and ends the
+// process; the lock keeps it from running while the file comes and goes.
+static CRITICAL_SECTION outputLock;
+static bool outputLockReady;
+static std::wstring tempName;
+static bool tempActive;
+static const char* outputNote;
+static int outputInterruptCode;
+
+static BOOL WINAPI onOutputEvent(DWORD) {
+  EnterCriticalSection(&outputLock);
+  // Opened with delete sharing: the name goes now, the data when the
+  // process's handles close.
+  if (tempActive) DeleteFileW(tempName.c_str());
+  DWORD written;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), outputNote, (DWORD)strlen(outputNote), &written, 0);
+  restoreConsole();
+  ExitProcess((UINT)outputInterruptCode);
+  return TRUE;
+}
+
+bool sysBeginOutput(const std::string& path, const char* interruptNote, int interruptCode, int* fd) {
+  std::wstring full;
+  if (!widePath(path, &full)) return false;
+  const size_t slash = full.rfind(L'\\');
+  const std::wstring folder = full.substr(0, slash + 1), base = full.substr(slash + 1);
+  if (!outputLockReady) {
+    InitializeCriticalSection(&outputLock);
+    outputLockReady = true;
+  }
+  outputNote = interruptNote;
+  outputInterruptCode = interruptCode;
+  SetConsoleCtrlHandler(onOutputEvent, TRUE);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  uint32_t seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  EnterCriticalSection(&outputLock);
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    seed = seed * 1103515245u + 12345u;
+    std::wstring suffix = L".";
+    for (int shift = 20; shift >= 0; shift -= 4) suffix += L"0123456789abcdef"[(seed >> (shift + 8)) & 15];
+    tempName = folder + L"." + base + suffix;
+    h = CreateFileW(tempName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) fail();
+  else tempActive = true;
+  LeaveCriticalSection(&outputLock);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetConsoleCtrlHandler(onOutputEvent, FALSE);
+    return false;
+  }
+  *fd = _open_osfhandle((intptr_t)h, _O_BINARY);
+  if (*fd < 0) {
+    CloseHandle(h);
+    EnterCriticalSection(&outputLock);
+    DeleteFileW(tempName.c_str());
+    tempActive = false;
+    LeaveCriticalSection(&outputLock);
+    SetConsoleCtrlHandler(onOutputEvent, FALSE);
+    return fail(ERROR_TOO_MANY_OPEN_FILES);
+  }
+  return true;
+}
+
+bool sysFinishOutput(int fd, const std::string& path) {
+  std::wstring full;
+  bool ok = widePath(path, &full);
+  if (ok && !FlushFileBuffers((HANDLE)_get_osfhandle(fd))) ok = fail();
+  if (_close(fd) != 0 && ok) ok = fail(ERROR_WRITE_FAULT);
+  EnterCriticalSection(&outputLock);
+  if (ok && !MoveFileExW(tempName.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) ok = fail();
+  if (!ok) DeleteFileW(tempName.c_str());
+  tempActive = false;
+  LeaveCriticalSection(&outputLock);
+  SetConsoleCtrlHandler(onOutputEvent, FALSE);
+  return ok;
+}
+
+void sysDiscardOutput(int fd) {
+  _close(fd);
+  EnterCriticalSection(&outputLock);
+  DeleteFileW(tempName.c_str());
+  tempActive = false;
+  LeaveCriticalSection(&outputLock);
+  SetConsoleCtrlHandler(onOutputEvent, FALSE);
+}
