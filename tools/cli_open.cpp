@@ -112,8 +112,8 @@ void takePassword(const char* passwordFile) {
     return;
   }
 
-  const char* env = getenv("VELLICOR_PASSWORD");
-  if (env) {
+  std::string env;
+  if (sysEnvironment("VELLICOR_PASSWORD", &env)) {
     if (!accept(env))
       cliFail(ExitPassword, needs + tr(", and the password in VELLICOR_PASSWORD is wrong.",
                                        "。環境変数 VELLICOR_PASSWORD のパスワードが違います。"));

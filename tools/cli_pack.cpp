@@ -86,8 +86,7 @@ bool takePassword(const std::string& file, std::string* cp932) {
       return false;
     }
     utf8 = firstLine(text);
-  } else if (const char* env = getenv("VELLICOR_PASSWORD")) {
-    utf8 = env;
+  } else if (sysEnvironment("VELLICOR_PASSWORD", &utf8)) {
   } else {
     std::string again;
     bool noTerminal = false;

@@ -10,7 +10,6 @@
 static bool japanese;
 
 void cliInitLocale() {
-  sysInitTerminalText();
   const char* lang = 0;
   for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* v = getenv(var);
@@ -22,6 +21,7 @@ void cliInitLocale() {
   // Without any of the variables (as on most Windows machines) the system's
   // own language for users decides.
   japanese = lang ? !strncmp(lang, "ja", 2) : sysUserLanguageIsJapanese();
+  sysInitTerminalText(japanese);
 }
 
 bool cliJapanese() { return japanese; }

@@ -23,6 +23,10 @@
 // wide command line), the standard streams binary (output bytes are the
 // same as on POSIX), and a console shows UTF-8 (restored at the exit).
 void sysStartProcess(int* argc, char*** argv);
+// An environment variable as UTF-8 (on Windows from the wide environment:
+// the C runtime's copy is in the ANSI code page and loses other
+// characters). False when it is not set.
+bool sysEnvironment(const char* name, std::string* value);
 // The code of the last failing sys* call, and the text of any code.
 uint32_t sysLastError();
 std::string sysErrorText(uint32_t code);
@@ -59,8 +63,10 @@ void sysCatchInterrupts(void (*onInterrupt)(int signal));
 
 enum SysTextCode : uint8_t { TextCp932, TextUtf8, TextTerminal };
 // Learns the terminal's character encoding (the locale's on POSIX; UTF-8
-// on Windows, whose console is switched to it).
-void sysInitTerminalText();
+// on Windows, whose console is switched to it). `japanese`: the program
+// speaks Japanese, and so do the error texts (on POSIX the locale decides
+// that already).
+void sysInitTerminalText(bool japanese);
 bool sysTerminalIsUtf8();
 // True when the system's language for users is Japanese (asked only when
 // none of LC_ALL, LC_MESSAGES and LANG is set).

@@ -34,6 +34,13 @@ static bool fail() {
 
 void sysStartProcess(int* argc, char*** argv) {}
 
+bool sysEnvironment(const char* name, std::string* value) {
+  const char* v = getenv(name);
+  if (!v) return false;
+  *value = v;
+  return true;
+}
+
 uint32_t sysLastError() { return lastError; }
 
 std::string sysErrorText(uint32_t code) { return strerror((int)code); }
@@ -147,7 +154,7 @@ void sysCatchInterrupts(void (*onInterrupt)(int signal)) {
 
 static std::string terminalCode = "UTF-8";
 
-void sysInitTerminalText() {
+void sysInitTerminalText(bool japanese) {
   setlocale(LC_ALL, "");
   const char* code = nl_langinfo(CODESET);
   // The "C" locale names plain ASCII; terminals today take UTF-8 there, and

@@ -1,18 +1,16 @@
-// The command-line program's system seam on Windows: the wide command line
-// and the console (UTF-8 out, UTF-16 in), Ctrl-C through the console's
-// control handler, text through the system's code pages, and files and
-// folders through the wide calls with paths of any length.
+// The Windows side of the program's seam, part two: error texts, text
+// through the system's code pages, local times, and files and folders
+// through the wide calls with paths of any length.
 #include <fcntl.h>
 #include <io.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
-#include <shellapi.h>
 
 #include "platform/host_windows/wide_names.h"
 #include "tools/system.h"
+#include "tools/windows/console_windows.h"
 
 static uint32_t lastError;
 
@@ -33,263 +31,80 @@ static bool widePath(const std::string& utf8, std::wstring* out) {
   return winSystemPath(wide, out) || fail();
 }
 
-// ---- the process and the console ----
+// ---- errors ----
 
-static std::vector<std::string> arguments;
-static std::vector<char*> argumentPointers;
-
-struct ConsoleOutput {
-  HANDLE handle;
-  DWORD savedMode;
-  bool isConsole;
-};
-static ConsoleOutput consoles[2];  // standard output, standard error
-static UINT savedOutputCodePage;
-
-// Gives the console back as it was: its code page stays with the window
-// after the program ends.
-static void restoreConsole() {
-  for (ConsoleOutput& c : consoles)
-    if (c.isConsole) SetConsoleMode(c.handle, c.savedMode);
-  if (savedOutputCodePage) SetConsoleOutputCP(savedOutputCodePage);
-  savedOutputCodePage = 0;
-}
-
-void sysStartProcess(int* argc, char*** argv) {
-  // The arguments as UTF-8, from the wide command line: names in any script
-  // arrive whole, whatever the ANSI code page is.
-  int count = 0;
-  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-    for (int i = 0; i < count; ++i) {
-      std::string utf8;
-      if (!winToUtf8(wide[i], wcslen(wide[i]), &utf8)) utf8 = (*argv)[i < *argc ? i : 0];
-      arguments.push_back(utf8);
-    }
-    LocalFree(wide);
-    for (std::string& a : arguments) argumentPointers.push_back(a.data());
-    argumentPointers.push_back(0);
-    *argc = count;
-    *argv = argumentPointers.data();
-  }
-  // Bytes pass unchanged: "\n" stays one byte, as on POSIX, in files, pipes
-  // and the console alike.
-  _setmode(0, _O_BINARY);
-  _setmode(1, _O_BINARY);
-  _setmode(2, _O_BINARY);
-  // A console shows the program's UTF-8 and takes the escape sequences of
-  // the progress line.
-  const DWORD ids[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  bool anyConsole = false;
-  for (int i = 0; i < 2; ++i) {
-    ConsoleOutput& c = consoles[i];
-    c.handle = GetStdHandle(ids[i]);
-    c.isConsole = c.handle && c.handle != INVALID_HANDLE_VALUE && GetConsoleMode(c.handle, &c.savedMode);
-    if (!c.isConsole) continue;
-    anyConsole = true;
-    SetConsoleMode(c.handle, c.savedMode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-  }
-  if (anyConsole) {
-    savedOutputCodePage = GetConsoleOutputCP();
-    SetConsoleOutputCP(CP_UTF8);
-    atexit(restoreConsole);
-  }
+bool sysEnvironment(const char* name, std::string* value) {
+  std::wstring wideName;
+  winFromUtf8(name, strlen(name), &wideName);
+  const DWORD n = GetEnvironmentVariableW(wideName.c_str(), 0, 0);
+  if (!n) return false;
+  std::wstring wide(n, L'\0');
+  const DWORD got = GetEnvironmentVariableW(wideName.c_str(), wide.data(), n);
+  if (got >= n) return false;
+  wide.resize(got);
+  return winToUtf8(wide.data(), wide.size(), value);
 }
 
 uint32_t sysLastError() { return lastError; }
 
+static bool japaneseTexts;
+
+struct ErrorWords {
+  DWORD code;
+  const char* english;
+  const char* japanese;
+};
+
+// The common failures in the words the POSIX build prints for the same
+// failure, so that both builds print the same messages.
+static const ErrorWords kErrorWords[] = {
+    {ERROR_FILE_NOT_FOUND, "No such file or directory", "そのようなファイルやディレクトリはありません"},
+    {ERROR_PATH_NOT_FOUND, "No such file or directory", "そのようなファイルやディレクトリはありません"},
+    {ERROR_INVALID_DRIVE, "No such file or directory", "そのようなファイルやディレクトリはありません"},
+    {ERROR_BAD_NETPATH, "No such file or directory", "そのようなファイルやディレクトリはありません"},
+    {ERROR_BAD_NET_NAME, "No such file or directory", "そのようなファイルやディレクトリはありません"},
+    {ERROR_ACCESS_DENIED, "Permission denied", "許可がありません"},
+    {ERROR_FILE_EXISTS, "File exists", "ファイルが存在します"},
+    {ERROR_ALREADY_EXISTS, "File exists", "ファイルが存在します"},
+    {ERROR_DISK_FULL, "No space left on device", "デバイスに空き領域がありません"},
+    {ERROR_HANDLE_DISK_FULL, "No space left on device", "デバイスに空き領域がありません"},
+    {ERROR_DIRECTORY, "Not a directory", "ディレクトリではありません"},
+    {ERROR_FILENAME_EXCED_RANGE, "File name too long", "ファイル名が長すぎます"},
+    {ERROR_WRITE_PROTECT, "Read-only file system", "読み込み専用ファイルシステムです"},
+    {ERROR_NOT_ENOUGH_MEMORY, "Cannot allocate memory", "メモリを確保できません"},
+    {ERROR_OUTOFMEMORY, "Cannot allocate memory", "メモリを確保できません"},
+    {ERROR_DIR_NOT_EMPTY, "Directory not empty", "ディレクトリは空ではありません"},
+    {ERROR_NO_UNICODE_TRANSLATION, "Invalid or incomplete multibyte or wide character",
+     "無効または不完全なマルチバイトまたはワイド文字です"},
+};
+
 std::string sysErrorText(uint32_t code) {
-  // The common failures in the words the POSIX build uses, so that both
-  // builds print the same messages; the rest in the system's words.
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME: return "No such file or directory";
-    case ERROR_ACCESS_DENIED: return "Permission denied";
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return "File exists";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
-    case ERROR_DIRECTORY: return "Not a directory";
-    case ERROR_FILENAME_EXCED_RANGE: return "File name too long";
-    case ERROR_WRITE_PROTECT: return "Read-only file system";
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
-    case ERROR_DIR_NOT_EMPTY: return "Directory not empty";
-    case ERROR_NO_UNICODE_TRANSLATION: return "Invalid or incomplete multibyte or wide character";
-    default: break;
-  }
+  for (const ErrorWords& w : kErrorWords)
+    if (w.code == code) return japaneseTexts ? w.japanese : w.english;
+  // The rest in the system's words.
   wchar_t* text = 0;
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 0, code, 0, (LPWSTR)&text, 0, 0);
+                                 0, code, japaneseTexts ? MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT) : 0,
+                                 (LPWSTR)&text, 0, 0);
+  if (!n && japaneseTexts)  // no Japanese texts on this system
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, code,
+                   0, (LPWSTR)&text, 0, 0);
   std::string utf8;
-  if (n && text) winToUtf8(text, n, &utf8);
+  if (text) winToUtf8(text, wcslen(text), &utf8);
   if (text) LocalFree(text);
-  while (!utf8.empty() && strchr(" .\r\n", utf8.back())) utf8.pop_back();
+  // Without the closing period (the messages add their own) and line end.
+  for (;;) {
+    if (!utf8.empty() && strchr(" .\r\n", utf8.back())) utf8.pop_back();
+    else if (utf8.size() >= 3 && utf8.compare(utf8.size() - 3, 3, "\xE3\x80\x82") == 0) utf8.resize(utf8.size() - 3);
+    else break;
+  }
   if (utf8.empty()) utf8 = "system error " + std::to_string(code);
   return utf8;
 }
 
-static HANDLE standardHandle(int stream) {
-  return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
-
-bool sysIsTerminal(int stream) {
-  DWORD mode;
-  HANDLE h = standardHandle(stream);
-  return h && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
-}
-
-size_t sysTerminalColumns() {
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(standardHandle(2), &info)) {
-    const int width = info.srWindow.Right - info.srWindow.Left + 1;
-    if (width > 20) return (size_t)width;
-  }
-  return 80;
-}
-
-double sysSeconds() {
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&now);
-  return (double)now.QuadPart / (double)frequency.QuadPart;
-}
-
-// ---- interruptions ----
-
-static void (*interruptCallback)(int);
-static volatile LONG interrupted;
-static volatile LONG waitingForInput;  // the main thread is in a read of the input
-static HANDLE mainThread;
-
-// Runs on a thread of its own when the user presses Ctrl-C or Ctrl-Break or
-// closes the console.
-static BOOL WINAPI onConsoleEvent(DWORD type) {
-  const bool closing = type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
-  InterlockedExchange(&interrupted, 1);
-  if (interruptCallback) interruptCallback(closing ? SIGTERM : SIGINT);
-  if (waitingForInput && mainThread) CancelSynchronousIo(mainThread);
-  // When the console closes, the process ends as soon as this returns: the
-  // main thread is given the time to remove its partial file and exit.
-  if (closing) Sleep(INFINITE);
-  return TRUE;
-}
-
-void sysCatchInterrupts(void (*onInterrupt)(int signal)) {
-  interruptCallback = onInterrupt;
-  if (!mainThread)
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mainThread, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
-  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-
-// Waits a moment for the control handler when a console read ended without
-// a line: Ctrl-C ends the read before the handler has run.
-static void settleInterrupt() {
-  for (int i = 0; i < 50 && !interrupted; ++i) Sleep(10);
-}
-
-// Reads a line from a console: line editing by the console, the text as
-// UTF-16 (a console's byte reads lose non-ASCII text in many code pages).
-static bool readConsoleLine(HANDLE in, HANDLE echoTo, const std::string& prompt, bool hidden, std::string* line) {
-  DWORD saved = 0;
-  GetConsoleMode(in, &saved);
-  DWORD mode = saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT;
-  mode = hidden ? mode & ~(DWORD)ENABLE_ECHO_INPUT : mode | ENABLE_ECHO_INPUT;
-  SetConsoleMode(in, mode);
-  if (!prompt.empty()) {
-    std::wstring wide;
-    winFromUtf8(prompt.data(), prompt.size(), &wide);
-    DWORD written;
-    WriteConsoleW(echoTo, wide.data(), (DWORD)wide.size(), &written, 0);
-  }
-  std::wstring text;
-  bool ended = false;
-  InterlockedExchange(&waitingForInput, 1);
-  while (!interrupted) {
-    wchar_t buffer[256];
-    DWORD n = 0;
-    if (!ReadConsoleW(in, buffer, 256, &n, 0) || n == 0) {
-      settleInterrupt();
-      break;
-    }
-    text.append(buffer, n);
-    if (text.find(L'\n') != std::wstring::npos) {
-      ended = true;
-      break;
-    }
-  }
-  InterlockedExchange(&waitingForInput, 0);
-  SetConsoleMode(in, saved);
-  if (hidden) {
-    DWORD written;
-    WriteConsoleW(echoTo, L"\r\n", 2, &written, 0);
-  }
-  if (interrupted) return false;
-  text = text.substr(0, text.find_first_of(L"\r\n"));
-  if (!ended && text.empty()) return false;
-  if (!text.empty() && text[0] == 0x1A) return false;  // Ctrl-Z: the end of the input
-  if (!winToUtf8(text.data(), text.size(), line)) line->clear();
-  return true;
-}
-
-bool sysReadLine(const std::string& prompt, bool hidden, std::string* line) {
-  line->clear();
-  HANDLE in = standardHandle(0);
-  DWORD mode;
-  if (GetConsoleMode(in, &mode)) {
-    // The prompt goes where the error stream goes; on a console it is
-    // written as UTF-16, like the echo.
-    HANDLE err = standardHandle(2);
-    if (GetConsoleMode(err, &mode)) return readConsoleLine(in, err, prompt, hidden, line);
-    fputs(prompt.c_str(), stderr);
-    fflush(stderr);
-    return readConsoleLine(in, err, "", hidden, line);
-  }
-  fputs(prompt.c_str(), stderr);
-  fflush(stderr);
-  // A file or a pipe: bytes up to a line end, which may be CR LF.
-  InterlockedExchange(&waitingForInput, 1);
-  bool ended = false;
-  while (!interrupted) {
-    char c;
-    DWORD n = 0;
-    if (!ReadFile(in, &c, 1, &n, 0) || n == 0) break;
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    *line += c;
-  }
-  InterlockedExchange(&waitingForInput, 0);
-  if (interrupted) return false;
-  if (!line->empty() && line->back() == '\r') line->pop_back();
-  return ended || !line->empty();
-}
-
-bool sysAskOnTerminal(const std::string& prompt, std::string* line, bool* noTerminal) {
-  *noTerminal = false;
-  HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                          OPEN_EXISTING, 0, 0);
-  HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                           OPEN_EXISTING, 0, 0);
-  DWORD mode;
-  bool got = false;
-  if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
-    *noTerminal = true;
-  } else {
-    got = readConsoleLine(in, out, prompt, true, line);
-  }
-  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-  return got;
-}
-
 // ---- text ----
 
-void sysInitTerminalText() {}
+void sysInitTerminalText(bool japanese) { japaneseTexts = japanese; }
 
 bool sysTerminalIsUtf8() { return true; }
 
@@ -532,9 +347,7 @@ static BOOL WINAPI onOutputEvent(DWORD) {
   // Opened with delete sharing: the name goes now, the data when the
   // process's handles close.
   if (tempActive) DeleteFileW(tempName.c_str());
-  DWORD written;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), outputNote, (DWORD)strlen(outputNote), &written, 0);
-  restoreConsole();
+  winLastWordsAndRestore(outputNote);
   ExitProcess((UINT)outputInterruptCode);
   return TRUE;
 }
