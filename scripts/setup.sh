@@ -38,7 +38,7 @@ fi
 
 HOST_PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
            g++-mingw-w64-i686 binutils-mingw-w64-i686 zlib1g-dev
-           zstd xz-utils gzip time python3)
+           zstd xz-utils gzip time python3 dpkg-dev file)
 GUI_PKGS=(xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils)
 
 missing=()
