@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the built-in example: installs what is missing, builds,
-# packs examples/sample with our creator, extracts it with the real 32-bit
-# stub under Wine (clicked by our test driver, screenshots saved), then
+# packs examples/sample with our creator, extracts it with the real stub
+# under Wine (clicked by our test driver, screenshots saved: the 32-bit
+# product stub where this machine executes 32-bit code, else its 64-bit test
+# build under 64-bit Wine; the log says which), then
 # extracts the same file with the portable tool and compares both trees
 # with the source (scripts/demo.case).
 set -euo pipefail
@@ -13,8 +15,9 @@ bash "$root/scripts/build.sh"
 tool=$build/tools/vellicor
 work=$build/e2e/work/demo
 python3 "$root/tests/e2e/run_case.py" --case "$root/scripts/demo.case" \
-  --build "$build" --stub "$build/stub/vellicor_stub.exe" \
-  --driver "$build/stub/e2e_driver.exe" --texts "$root/common/texts.h" --tool "$tool"
+  --build "$build" --stub "$build/stub/vellicor_stub.exe" --driver "$build/stub/e2e_driver.exe" \
+  --stub64 "$build/stub64/vellicor_stub.exe" --driver64 "$build/stub64/e2e_driver.exe" \
+  --texts "$root/common/texts.h" --tool "$tool"
 
 echo
 echo "== the self-extracting file: $work/case.exe"
