@@ -4,44 +4,10 @@
 
 #include "archive/driver.h"
 #include "common/app_state.h"
-#include "common/texts.h"
 #include "fileio/fatal.h"
-#include "fs/folders.h"
 #include "fs/paths.h"
 #include "platform/platform.h"
 #include "tools/cli_ui.h"
-
-static void showStatus(StatusId id, const char* word, const ByteString* path) {
-  ByteString text = {};
-  bsAppendText(&text, word);
-  bsAppend(&text, bsText(path), path->length);
-  pfShowStatus(id, bsText(&text), bsText(path));
-  bsRelease(&text);
-}
-
-static void makeFolders(const char* folderPath) {
-  ByteString failed = {};
-  if (!createFolderPath(folderPath, &failed)) failFolder(bsText(&failed));
-}
-
-// The overwrite question, as the core's run asks it. False: cancelled.
-static bool askOverwrite(const ByteString* path, bool* skip) {
-  *skip = false;
-  if (pfProbe(bsText(path)) == kProbeNothing) return true;
-  ByteString question = {};
-  bsAppend(&question, bsText(path), path->length);
-  bsAppendText(&question, kTextExistsOverwrite);
-  const int answer =
-      pfMessageBox(MsgOverwrite, bsText(&question), bsText(path), kMbYesNoCancel | kMbIconQuestion, true);
-  bsRelease(&question);
-  if (answer == kIdYes) return true;
-  if (answer == kIdNo) {
-    *skip = true;
-    return true;
-  }
-  app.cancelFlag = 1;
-  return false;
-}
 
 // Standard output as the run's output file. Its name is left too long to
 // open, so that the fatal exits' removal of a partly written output file
@@ -59,14 +25,14 @@ static void bindStandardOutput() {
 static void extractFile(RunState* run, const EntryHeader* h, bool toStdout) {
   HeadRing* ring = &run->ring;
   const HeadSlot* ref = &ring->slots[referencedSlot(ring, h->back)];
-  showStatus(StatusProcessing, kTextProcessing, &h->fullPath);
+  showEntryStatus(StatusProcessing, &h->fullPath);
   bool skip = false;
-  if (!toStdout && !askOverwrite(&h->fullPath, &skip)) return;
-  showStatus(skip ? StatusSkipping : StatusExtracting, skip ? kTextSkipping : kTextExtracting, &h->fullPath);
+  if (!toStdout && !askBeforeReplacing(&h->fullPath, &skip)) return;
+  showEntryStatus(skip ? StatusSkipping : StatusExtracting, &h->fullPath);
   if (!toStdout) {
     ByteString folder = {};
     folderPartOf(bsText(&h->fullPath), &folder);
-    makeFolders(bsText(&folder));
+    makeFolderPathOrFail(bsText(&folder));
     bsRelease(&folder);
   }
   if (!skip) {
@@ -112,7 +78,7 @@ void extractSelected(const char* targetFolder, Selection* selection, bool toStdo
     if (h.isFolder) {
       if (selected && !toStdout) {
         bsAssign(&folder, bsText(&h.fullPath), h.fullPath.length - 1);
-        makeFolders(bsText(&folder));
+        makeFolderPathOrFail(bsText(&folder));
       }
       continue;
     }
