@@ -38,8 +38,11 @@ static std::string label(const char* english, const char* japanese) {
 static void textHeader(const ArchiveInfo& info) {
   const size_t indent = cliJapanese() ? 14 : 11;
   const std::string none = tr("(none)", "（なし）");
+  std::string signature;
+  if (info.signatureBytes)
+    signature = tr(", with a signature of ", "、うち署名 ") + groupedNumber(info.signatureBytes) + tr(" bytes", " バイト");
   out(label("Archive:", "アーカイブ:") + cli.archiveShown + " (" + groupedNumber(info.fileSize) +
-      tr(" bytes)\n", " バイト)\n"));
+      tr(" bytes", " バイト") + signature + ")\n");
   std::string comment = showCp932(bsText(&info.comment), info.comment.length, false, true);
   if (comment.empty()) comment = none;
   // Continuation lines of a comment line up under its first line.
@@ -147,7 +150,8 @@ static int listArchive(const char* archive) {
   takePassword(passwordFile);
 
   if (asJson) {
-    json = "{\n  \"size\": " + std::to_string(info.fileSize) + ",\n  " +
+    json = "{\n  \"size\": " + std::to_string(info.fileSize) +
+           ",\n  \"signatureBytes\": " + std::to_string(info.signatureBytes) + ",\n  " +
            jsonCp932("comment", bsText(&info.comment), info.comment.length, false) + ",\n  " +
            jsonCp932("launchFile", bsText(&app.launchFile), app.launchFile.length, false) + ",\n  \"password\": " +
            (app.passwordProtected ? "true" : "false") + ",\n  \"passwordMasked\": " +

@@ -445,6 +445,55 @@ TEST_F(CliTool, TheFilesOwnStubHeadIsSlotZero) {
   EXPECT_EQ(readFileBytes(at("o/head.bin")), content);
 }
 
+// A signed copy (certificate table behind the archive, the header's checksum
+// and security entry rewritten) lists, tests and extracts like the unsigned
+// one; its first file begins with the embedded stub's own head, so it comes
+// out right only with slot 0 as the creator saw it. Bytes after the table, a
+// table cut short or padding that signing did not write: larger, as before.
+TEST_F(CliTool, SignedFilesAreMeasuredWithoutTheirSignature) {
+  makeFile(at("probe/x"), bytesOf("x"));
+  ASSERT_EQ(run({"pack", "-q", "-o", "probe.exe", "probe"}, in()).code, 0);
+  const Bytes probe = readFileBytes(at("probe.exe"));
+  makeFile(at("src/head.bin"), Bytes(probe.begin(), probe.begin() + 20000));
+  makeFile(at("src/tail.txt"), bytesOf("tail\n"));
+  pack("size.exe");
+  // A comment that leaves the size 3 above a multiple of 8: signing pads.
+  const size_t comment = (11 - readFileBytes(at("size.exe")).size() % 8) % 8;
+  pack("plain.exe", {"--comment", std::string(comment, 'c')});
+  const Bytes plain = readFileBytes(at("plain.exe"));
+  ASSERT_EQ(plain.size() % 8, 3u);
+  const Bytes good = signedCopy(plain);
+  writeFileBytes(at("signed.exe"), good);
+
+  Result list = run({"list", "--json", "signed.exe"}, in());
+  ASSERT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find("\"signatureBytes\": " + std::to_string(good.size() - plain.size())), std::string::npos);
+  EXPECT_NE(list.out.find("\"name\": \"src/head.bin\"") , std::string::npos);
+  EXPECT_NE(list.out.find("\"back\": 1, \"prefixLength\": 16384"), std::string::npos) << list.out;
+  EXPECT_NE(run({"list", "signed.exe"}, in()).out.find("with a signature of 1,461 bytes"), std::string::npos);
+  EXPECT_EQ(run({"test", "-q", "signed.exe"}, in()).code, 0);
+  ASSERT_EQ(run({"extract", "-q", "signed.exe", "-o", "out"}, in()).code, 0);
+  EXPECT_EQ(treeOf(at("out/src")), treeOf(at("src")));
+
+  Bytes appended = good;
+  appended.push_back(0);
+  Bytes dirty = good;
+  dirty[plain.size() + 2] = 1;  // inside the padding
+  const std::pair<const char*, Bytes> refused[] = {
+      {"appended", appended}, {"cut", Bytes(good.begin(), good.end() - 8)}, {"dirty", dirty}};
+  for (const auto& [name, file] : refused) {
+    writeFileBytes(at("r.exe"), file);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", "r.exe"}, {"test", "r.exe"}, {"extract", "r.exe", "-o", "none"}}) {
+      const std::string& command = args[0];
+      Result r = run(args, in());
+      EXPECT_EQ(r.code, 2) << name << " " << command;
+      EXPECT_NE(r.err.find("larger than when it was made"), std::string::npos) << name << " " << command << r.err;
+    }
+    EXPECT_FALSE(fs::exists(at("none")));
+  }
+}
+
 TEST_F(CliTool, ExitCodesForUsageMissingFilesFoldersAndWrites) {
   ArchiveMaker m;
   m.file("d\\a.txt", bytesOf("a"));
