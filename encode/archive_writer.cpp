@@ -93,13 +93,15 @@ static void putLittleEndian(std::string* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out->push_back((char)(uint8_t)(value >> (8 * i)));
 }
 
-// Trials compare contexts on at most 24 KB of each file; the level's own
-// parse decides them at the top level, a quick estimate below it.
+// Trials compare contexts on at most 24 KB of each file. Below the top level
+// a quick lazy parse with sizes estimated from the counts decides; at the top
+// level the bits that the built trees really spend under an optimal parse.
 static JobSettings jobSettingsFor(const ArchiveSettings& s) {
   JobSettings j;
   j.level = s.level;
-  j.trialLevel = s.trialLevel ? s.trialLevel : 1;
-  j.exactTrials = false;
+  const bool top = s.level >= kMaxLevel;
+  j.trialLevel = s.trialLevel ? s.trialLevel : top ? 3 : 1;
+  j.exactTrials = top;
   return j;
 }
 

@@ -6,11 +6,11 @@
 
 LzParams lzParamsForLevel(int level) {
   switch (level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level) {
-    case 1: return {8, 32, 1, false};
-    case 2: return {32, 128, 1, false};
-    case 3: return {16, 64, 1, true};
-    case 4: return {48, 256, 2, true};
-    default: return {256, 1024, 3, true};
+    case 1: return {8, 32, 1, false, 0};
+    case 2: return {32, 128, 1, false, 0};
+    case 3: return {16, 64, 1, true, 0};
+    case 4: return {48, 256, 2, true, 0};
+    default: return {256, 1024, 3, true, 6};
   }
 }
 
@@ -245,7 +245,7 @@ static void collectCandidates(EntryEncoder* e, uint32_t segEnd) {
 
 // Shortest path in bits through the segment under the current cost tables.
 // Returns the number of tokens, left in e->tokens in coding order.
-static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
+static uint32_t shortestParse(EntryEncoder* e, uint32_t n, bool model) {
   const uint32_t kInf = 0xFFFFFFFFu;
   uint32_t* cost = e->cost;
   Candidate* reach = e->reach;
@@ -256,6 +256,10 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   const uint16_t* symbolCost = e->parseSymbolCost;
   const uint16_t* distanceCost = e->parseDistanceCost;
   for (uint32_t i = 0; i < n; ++i) {
+    if (model) {
+      symbolCost = e->modelSymbolCost[e->intervalAt[i]];
+      distanceCost = e->modelDistanceCost[e->intervalAt[i]];
+    }
     const uint32_t base = cost[i];
     const uint32_t lit = base + symbolCost[bytes[i]];
     if (lit < cost[i + 1]) {
@@ -316,6 +320,82 @@ static void segmentCosts(EntryEncoder* e, const Candidate* tokens, uint32_t coun
   entropyCosts(distances, e->parseDistanceCost);
 }
 
+// Runs the adaptive model over the segment's tokens as the coder will: the
+// same counts, the same rebuild points, trees built by the decoder's build.
+// Returns the exact bits the tokens cost and leaves each stretch's prices
+// (and the stretch of every position) for the next parse.
+static uint64_t priceWithModel(EntryEncoder* e, const Candidate* tokens, uint32_t count) {
+  memcpy(&e->modelSymbols, &e->coder.symbolTree, sizeof e->modelSymbols);
+  memcpy(&e->modelDistances, &e->coder.distanceTree, sizeof e->modelDistances);
+  uint32_t symbols = e->coder.symbolCount;
+  int k = -1;
+  uint16_t* exactSymbol = e->exactSymbolLength;
+  uint16_t* exactDistance = e->exactDistanceLength;
+  auto takeLengths = [&](const uint16_t* symbolLengths, const uint16_t* distanceLengths) {
+    ++k;
+    for (int s = 0; s < kSymbols; ++s) {
+      exactSymbol[s] = symbolLengths[s];
+      exactDistance[s] = distanceLengths[s];
+      // The next parse's price: half the code length the symbol will be
+      // coded with, half the segment's estimate. A choice also moves the
+      // counts of later trees, which the code lengths alone do not see;
+      // the blend parses smaller than either on the corpus.
+      const uint32_t a = (symbolLengths[s] * kBit + e->parseSymbolCost[s]) / 2;
+      const uint32_t b = (distanceLengths[s] * kBit + e->parseDistanceCost[s]) / 2;
+      e->modelSymbolCost[k][s] = (uint16_t)(a < 0xFFFF ? a : 0xFFFF);
+      e->modelDistanceCost[k][s] = (uint16_t)(b < 0xFFFF ? b : 0xFFFF);
+    }
+  };
+  const bool builtHere = isRebuildPoint(symbols) && e->coder.builtFor == symbols + 1;
+  if (!isRebuildPoint(symbols) || builtHere) takeLengths(e->coder.symbolCodes.length, e->coder.distanceCodes.length);
+  uint64_t bits = 0;
+  uint32_t i = 0;
+  const uint8_t* bytes = at(e, e->pos);
+  for (uint32_t t = 0; t < count; ++t) {
+    if (isRebuildPoint(symbols) && !(builtHere && t == 0)) {
+      buildCodeTree(&e->modelSymbols);
+      buildCodeTree(&e->modelDistances);
+      codeLengthsFromTree(&e->modelSymbols, e->symbolLengths);
+      codeLengthsFromTree(&e->modelDistances, e->distanceLengths);
+      takeLengths(e->symbolLengths, e->distanceLengths);
+    }
+    const Candidate c = tokens[t];
+    memset(e->intervalAt + i, k, c.length);
+    if (c.length == 1) {
+      bits += exactSymbol[bytes[i]];
+      countSymbol(&e->modelSymbols, bytes[i]);
+    } else {
+      const int ls = lengthSymbol(c.length), ds = distanceSymbol(c.distance);
+      bits += exactSymbol[ls] + (ls == 511 ? 12 : 0) + exactDistance[ds] + 4;
+      countSymbol(&e->modelSymbols, ls);
+      countSymbol(&e->modelDistances, ds);
+    }
+    i += c.length;
+    ++symbols;
+  }
+  e->intervalAt[i] = (uint8_t)k;
+  return bits;
+}
+
+// Parses again with the code lengths the last parse would be coded with,
+// as long as the exact size goes down; returns the best parse's token count
+// (the tokens in e->tokens).
+static uint32_t refineWithModel(EntryEncoder* e, uint32_t n, uint32_t count) {
+  uint64_t bestBits = priceWithModel(e, e->tokens, count);
+  uint32_t bestCount = count;
+  memcpy(e->bestTokens, e->tokens, count * sizeof(Candidate));
+  for (int pass = 0; pass < e->params.modelPasses; ++pass) {
+    count = shortestParse(e, n, true);
+    const uint64_t bits = priceWithModel(e, e->tokens, count);
+    if (bits >= bestBits) break;
+    bestBits = bits;
+    bestCount = count;
+    memcpy(e->bestTokens, e->tokens, count * sizeof(Candidate));
+  }
+  memcpy(e->tokens, e->bestTokens, bestCount * sizeof(Candidate));
+  return bestCount;
+}
+
 static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
   const uint32_t n = segEnd - e->pos;
   collectCandidates(e, segEnd);
@@ -334,8 +414,9 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
   }
   for (int pass = 0; pass < e->params.passes; ++pass) {
     segmentCosts(e, e->tokens, count);
-    count = shortestParse(e, n);
+    count = shortestParse(e, n, false);
   }
+  if (e->params.modelPasses && e->out) count = refineWithModel(e, n, count);
 
   uint32_t p = e->pos;
   for (uint32_t t = 0; t < count; ++t) {

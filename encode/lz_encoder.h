@@ -20,6 +20,7 @@ struct LzParams {
   int niceLength;   // a match this long is taken without looking further
   int passes;       // optimal parse: cost estimates refined this often
   bool optimal;     // false: lazy evaluation, one step ahead
+  int modelPasses;  // optimal parse: re-parses priced with the model's own codes
 };
 LzParams lzParamsForLevel(int level);
 
@@ -29,6 +30,9 @@ static const uint32_t kSegment = 1 << 16;      // positions parsed together
 static const uint32_t kHistory = 8192;
 static const uint32_t kLzBufferSize = kHistory + 2 * kSegment + 64;
 static const int kMaxCandidates = 8;
+// Stretches of a segment between rebuild points: at most 8 of 256 symbols
+// below 2,048, then one per 1,024 symbols, plus the one in progress.
+static const int kMaxIntervals = 8 + (int)(kSegment / 1024) + 2;
 
 struct Candidate {
   uint16_t length;    // 1: a literal (in parse results)
@@ -65,6 +69,16 @@ struct EntryEncoder {
   // The optimal parse's costs for the current segment.
   uint16_t parseSymbolCost[kSymbols];
   uint16_t parseDistanceCost[kSymbols];
+  // Model pricing: the code lengths (1/16 bits) of the trees each stretch
+  // between rebuild points of the segment will be coded with, under the
+  // last parse tried, and the stretch each position fell in.
+  uint16_t modelSymbolCost[kMaxIntervals][kSymbols];
+  uint16_t modelDistanceCost[kMaxIntervals][kSymbols];
+  uint8_t intervalAt[kSegment + 1];
+  Candidate bestTokens[kSegment];
+  CodeTree modelSymbols, modelDistances;  // the coder's trees carried through a trial
+  uint16_t symbolLengths[kSymbols], distanceLengths[kSymbols];
+  uint16_t exactSymbolLength[kSymbols], exactDistanceLength[kSymbols];
 };
 
 // Allocates an encoder (several MB); false when memory is short.
