@@ -73,7 +73,8 @@ int chooseJobContext(EntryEncoder* e, const JobSettings& s, EntryJob* job) {
   return best;
 }
 
-void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress) {
+void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress,
+                 const std::atomic<bool>* stop) {
   job->trialBytes = 0;
   job->chosen = chooseJobContext(coder->encoder, s, job);
   const ContextChoice c = job->contexts[job->chosen];
@@ -86,7 +87,7 @@ void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atom
     initBitWriterToMemory(&coder->bits, &job->output);
     beginEntry(coder->encoder, s.level, job->presets.data() + (size_t)job->chosen * kPresetRoom,
                job->presetLength[job->chosen], job->size - c.prefix, &coder->bits);
-    for (uint32_t at = c.prefix; at < job->size;) {
+    for (uint32_t at = c.prefix; at < job->size && !(stop && stop->load(std::memory_order_relaxed));) {
       const uint32_t n = job->size - at < kFeedPiece ? job->size - at : kFeedPiece;
       feedEntry(coder->encoder, job->bytes.data() + at, n);
       at += n;
@@ -112,7 +113,7 @@ static void workerLoop(JobQueue* q, JobCoder* coder) {
     if (job->done) continue;  // folders and records alone
     hold.unlock();
     try {
-      codeHeldJob(coder, q->settings, job, q->progress);
+      codeHeldJob(coder, q->settings, job, q->progress, &q->abandon);
     } catch (const std::bad_alloc&) {
       job->failed = true;
     }
@@ -126,6 +127,7 @@ bool startJobQueue(JobQueue* q, int threads, const JobSettings& s, std::atomic<u
   q->firstIndex = 0;
   q->nextStart = 0;
   q->stopping = false;
+  q->abandon = false;
   q->settings = s;
   q->progress = progress;
   for (int i = 0; i < threads; ++i) {
@@ -168,6 +170,7 @@ void stopJobQueue(JobQueue* q) {
   {
     std::lock_guard<std::mutex> hold(q->lock);
     q->stopping = true;
+    q->abandon = true;
     q->wake.notify_all();
   }
   for (std::thread& t : q->workers) t.join();

@@ -65,8 +65,10 @@ int chooseJobContext(EntryEncoder* e, const JobSettings& s, EntryJob* job);
 // The bytes of the record that follow `record` for this choice.
 void appendContextFields(std::vector<uint8_t>* out, const ContextChoice& c);
 // Codes a held job completely into job->output; `progress` grows by the
-// file's bytes as they are coded.
-void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress);
+// file's bytes as they are coded. Once `stop` is set the coding ends early
+// (the job is then only fit to be dropped).
+void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress,
+                 const std::atomic<bool>* stop);
 
 // Jobs added, not yet written, in archive order; worker threads take them in
 // that order and the writer waits for the oldest.
@@ -78,6 +80,7 @@ struct JobQueue {
   uint64_t firstIndex;               // index of jobs.front() among all jobs added
   uint64_t nextStart;                // index of the next job a worker takes
   bool stopping;
+  std::atomic<bool> abandon;         // stopping before the jobs are written
   JobSettings settings;
   std::atomic<uint64_t>* progress;
   std::vector<std::thread> workers;
@@ -92,8 +95,8 @@ void addJob(JobQueue* q, EntryJob* job);
 // of the queue; null when there is none or it is still being coded.
 EntryJob* takeFinishedJob(JobQueue* q, int waitMs);
 size_t jobsInQueue(JobQueue* q);
-// Stops the workers (the job each is coding is finished first) and frees
-// every job still queued.
+// Stops the workers (a job being coded is cut short) and frees every job
+// still queued.
 void stopJobQueue(JobQueue* q);
 
 JobCoder* newJobCoder();
