@@ -330,7 +330,8 @@ static void queueJob(ArchiveWriter* w, EntryJob* job) {
   if (w->queue.workers.empty() && !job->done) {
     // No workers: code it here and now.
     try {
-      codeHeldJob(w->ownCoder, w->jobSettings, job, &w->codedBytes, 0);
+      codeHeldJob(w->ownCoder, w->jobSettings, job, &w->codedBytes, 0, w->settings.waiting,
+                  w->settings.waitingContext);
     } catch (const std::bad_alloc&) {
       job->failed = true;
     }

@@ -42,7 +42,8 @@ struct ArchiveSettings {
   // Held files waiting to be coded and written stay within this many bytes;
   // a larger file is streamed through beginFileEntry.
   uint64_t heldBytes = kDefaultHeldBytes;
-  // Called about every 100 ms while the writer waits for a worker.
+  // Called about every 100 ms while the writer waits for a worker, and after
+  // every megabyte that the calling thread codes itself (for progress).
   void (*waiting)(void* context) = 0;
   void* waitingContext = 0;
 };

@@ -74,7 +74,7 @@ int chooseJobContext(EntryEncoder* e, const JobSettings& s, EntryJob* job) {
 }
 
 void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress,
-                 const std::atomic<bool>* stop) {
+                 const std::atomic<bool>* stop, void (*tick)(void*), void* tickContext) {
   job->trialBytes = 0;
   job->chosen = chooseJobContext(coder->encoder, s, job);
   const ContextChoice c = job->contexts[job->chosen];
@@ -92,6 +92,7 @@ void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atom
       feedEntry(coder->encoder, job->bytes.data() + at, n);
       at += n;
       progress->fetch_add(n, std::memory_order_relaxed);
+      if (tick) tick(tickContext);
     }
     endEntry(coder->encoder);
     drainBits(&coder->bits);

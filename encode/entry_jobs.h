@@ -66,9 +66,10 @@ int chooseJobContext(EntryEncoder* e, const JobSettings& s, EntryJob* job);
 void appendContextFields(std::vector<uint8_t>* out, const ContextChoice& c);
 // Codes a held job completely into job->output; `progress` grows by the
 // file's bytes as they are coded. Once `stop` is set the coding ends early
-// (the job is then only fit to be dropped).
+// (the job is then only fit to be dropped). `tick`, when given, is called
+// after each piece (progress shown by the thread that codes).
 void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atomic<uint64_t>* progress,
-                 const std::atomic<bool>* stop);
+                 const std::atomic<bool>* stop, void (*tick)(void*) = 0, void* tickContext = 0);
 
 // Jobs added, not yet written, in archive order; worker threads take them in
 // that order and the writer waits for the oldest.
