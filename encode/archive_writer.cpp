@@ -102,6 +102,7 @@ static JobSettings jobSettingsFor(const ArchiveSettings& s) {
   const bool top = s.level >= kMaxLevel;
   j.trialLevel = s.trialLevel ? s.trialLevel : top ? 3 : 1;
   j.exactTrials = top;
+  j.helper = s.threads > 1;
   return j;
 }
 

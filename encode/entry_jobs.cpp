@@ -1,8 +1,8 @@
 #include "encode/entry_jobs.h"
 
-#include <new>
+#include <string.h>
 
-static const uint32_t kFeedPiece = 1 << 20;  // progress is counted per piece
+#include <new>
 
 JobCoder* newJobCoder() {
   JobCoder* c = new (std::nothrow) JobCoder();
@@ -84,17 +84,33 @@ void codeHeldJob(JobCoder* coder, const JobSettings& s, EntryJob* job, std::atom
   appendContextFields(&job->output, c);
   if (c.prefix) progress->fetch_add(c.prefix, std::memory_order_relaxed);
   if (job->size > c.prefix) {
+    // The preset bytes and the file's coded part in one piece, as the
+    // encoder reads a whole entry.
+    const uint32_t presetLength = job->presetLength[job->chosen];
+    const uint32_t total = job->size - c.prefix;
+    std::vector<uint8_t> data(presetLength + (size_t)total);
+    memcpy(data.data(), job->presets.data() + (size_t)job->chosen * kPresetRoom, presetLength);
+    memcpy(data.data() + presetLength, job->bytes.data() + c.prefix, total);
+    std::vector<uint8_t>().swap(job->bytes);
+    struct Progress {
+      std::atomic<uint64_t>* counter;
+      void (*tick)(void*);
+      void* tickContext;
+    } progressOf = {progress, tick, tickContext};
+    WholeEntry whole;
+    whole.data = data.data();
+    whole.presetLength = presetLength;
+    whole.total = total;
+    whole.helper = s.helper;
+    whole.onProgress = [](void* context, uint32_t bytes) {
+      Progress* p = (Progress*)context;
+      p->counter->fetch_add(bytes, std::memory_order_relaxed);
+      if (p->tick) p->tick(p->tickContext);
+    };
+    whole.context = &progressOf;
+    whole.stop = stop;
     initBitWriterToMemory(&coder->bits, &job->output);
-    beginEntry(coder->encoder, s.level, job->presets.data() + (size_t)job->chosen * kPresetRoom,
-               job->presetLength[job->chosen], job->size - c.prefix, &coder->bits);
-    for (uint32_t at = c.prefix; at < job->size && !(stop && stop->load(std::memory_order_relaxed));) {
-      const uint32_t n = job->size - at < kFeedPiece ? job->size - at : kFeedPiece;
-      feedEntry(coder->encoder, job->bytes.data() + at, n);
-      at += n;
-      progress->fetch_add(n, std::memory_order_relaxed);
-      if (tick) tick(tickContext);
-    }
-    endEntry(coder->encoder);
+    codeWholeEntry(coder->encoder, s.level, whole, &coder->bits);
     drainBits(&coder->bits);
   }
   // The input is no longer needed; only the output waits to be written.

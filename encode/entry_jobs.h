@@ -33,6 +33,7 @@ struct JobSettings {
   int level;
   int trialLevel;      // parse level of the trial codings that compare contexts
   bool exactTrials;    // trials code with built trees and count the real bits
+  bool helper;         // a large file's matches are found on a second thread
 };
 
 struct EntryJob {

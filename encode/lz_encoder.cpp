@@ -4,6 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 LzParams lzParamsForLevel(int level) {
   switch (level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level) {
     case 1: return {8, 32, 1, false, 0};
@@ -16,7 +20,11 @@ LzParams lzParamsForLevel(int level) {
 
 EntryEncoder* newEntryEncoder() {
   EntryEncoder* e = (EntryEncoder*)calloc(1, sizeof(EntryEncoder));
-  if (e) e->nextBase = 1;
+  if (!e) return 0;
+  e->nextBase = 1;
+  e->window = e->buffer;
+  e->candStart = e->ownCandStart;
+  e->cands = e->ownCands;
   return e;
 }
 
@@ -33,7 +41,7 @@ static inline uint32_t hash3(const uint8_t* p) {
   return (x * 2654435761u) >> (32 - kHash3Bits);
 }
 
-static inline uint8_t* at(EntryEncoder* e, uint32_t p) { return e->buffer + (p - e->bufStart); }
+static inline const uint8_t* at(const EntryEncoder* e, uint32_t p) { return e->window + (p - e->windowStart); }
 
 // Enters every position below `upTo` whose three bytes are in the buffer.
 static inline void insertUpTo(EntryEncoder* e, uint32_t upTo) {
@@ -216,31 +224,34 @@ static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
   e->pos = p;
 }
 
-// Finds the candidates of every position of the segment [pos, segEnd).
-static void collectCandidates(EntryEncoder* e, uint32_t segEnd) {
-  const uint32_t n = segEnd - e->pos;
+// Finds the candidates of every position of the segment [segStart, segEnd)
+// into candStart and cands. Only the hash tables change: the matches depend
+// on the bytes alone, not on the parse or the coder.
+static void collectCandidates(EntryEncoder* e, uint32_t segStart, uint32_t segEnd, uint32_t* candStart,
+                              Candidate* cands) {
+  const uint32_t n = segEnd - segStart;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   uint32_t ci = 0;
   for (uint32_t i = 0; i < n;) {
-    const uint32_t p = e->pos + i;
+    const uint32_t p = segStart + i;
     insertUpTo(e, p);
-    e->candStart[i] = ci;
+    candStart[i] = ci;
     const uint32_t maxLen = segEnd - p < (uint32_t)kMaxMatchLength ? segEnd - p : (uint32_t)kMaxMatchLength;
-    int k = findMatches(e, p, maxLen, e->cands + ci);
-    if (k && e->cands[ci + k - 1].length >= nice) {
+    int k = findMatches(e, p, maxLen, cands + ci);
+    if (k && cands[ci + k - 1].length >= nice) {
       // A long match is taken as it is: keep it alone and give the positions
       // it covers no candidates of their own.
-      const uint32_t L = e->cands[ci + k - 1].length;
-      e->cands[ci] = e->cands[ci + k - 1];
+      const uint32_t L = cands[ci + k - 1].length;
+      cands[ci] = cands[ci + k - 1];
       ci += 1;
-      for (uint32_t j = 1; j < L; ++j) e->candStart[i + j] = ci;
+      for (uint32_t j = 1; j < L; ++j) candStart[i + j] = ci;
       i += L;
     } else {
       ci += (uint32_t)k;
       ++i;
     }
   }
-  e->candStart[n] = ci;
+  candStart[n] = ci;
 }
 
 // Shortest path in bits through the segment under the current cost tables.
@@ -396,9 +407,10 @@ static uint32_t refineWithModel(EntryEncoder* e, uint32_t n, uint32_t count) {
   return bestCount;
 }
 
-static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
+// Parses and codes the segment [pos, segEnd) from the candidates in
+// e->candStart and e->cands.
+static void parseFound(EntryEncoder* e, uint32_t segEnd) {
   const uint32_t n = segEnd - e->pos;
-  collectCandidates(e, segEnd);
 
   // First estimate: a greedy walk over the candidates (longest match of 3
   // or more, else a literal).
@@ -426,6 +438,11 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
   e->pos = p;
 }
 
+static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
+  collectCandidates(e, e->pos, segEnd, e->candStart, e->cands);
+  parseFound(e, segEnd);
+}
+
 static void parseSegment(EntryEncoder* e, uint32_t segEnd) {
   if (e->params.optimal) parseOptimal(e, segEnd);
   else parseLazy(e, segEnd);
@@ -439,6 +456,7 @@ static void slideBuffer(EntryEncoder* e) {
   if (!drop) return;
   memmove(e->buffer, e->buffer + drop, e->filled - keep);
   e->bufStart = keep;
+  e->windowStart = keep;
 }
 
 void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t presetLength, uint32_t total,
@@ -454,6 +472,8 @@ void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t pres
   }
   e->entryBase = e->nextBase;
   e->bufStart = e->entryBase;
+  e->window = e->buffer;
+  e->windowStart = e->bufStart;
   e->inserted = e->entryBase;
   memcpy(e->buffer, preset, presetLength);
   e->filled = e->entryBase + presetLength;
@@ -492,4 +512,91 @@ void endEntry(EntryEncoder* e) {
     parseSegment(e, segEnd);
   }
   if (e->out) alignToByte(e->out);
+}
+
+// ---- a whole entry in memory ----
+
+// The finder thread and the parser share two sets of candidate arrays:
+// segment k's matches go into set k % 2 once the parser is done with
+// segment k - 2.
+struct FinderShare {
+  std::mutex lock;
+  std::condition_variable changed;
+  uint32_t found = 0;  // segments whose candidates are ready
+  uint32_t used = 0;   // segments the parser has finished
+  bool quit = false;
+};
+
+void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& w, BitWriter* out) {
+  beginEntry(e, level, w.data, w.presetLength, w.total, out);
+  e->window = w.data;
+  e->windowStart = e->entryBase;
+  e->filled = e->end;
+  const uint32_t start = e->pos;
+  const uint32_t segments = (w.total + kSegment - 1) / kSegment;
+  auto segStart = [&](uint32_t k) { return start + k * kSegment; };
+  auto segEnd = [&](uint32_t k) { return e->end - segStart(k) > kSegment ? segStart(k) + kSegment : e->end; };
+  auto stopped = [&] { return w.stop && w.stop->load(std::memory_order_relaxed); };
+
+  uint32_t* otherStart = 0;
+  Candidate* otherCands = 0;
+  if (w.helper && e->params.optimal && segments >= 2) {
+    otherStart = (uint32_t*)malloc((kSegment + 1) * sizeof(uint32_t));
+    otherCands = (Candidate*)malloc(kSegment * kMaxCandidates * sizeof(Candidate));
+  }
+  if (!otherStart || !otherCands) {
+    for (uint32_t k = 0; k < segments && !stopped(); ++k) {
+      parseSegment(e, segEnd(k));
+      if (w.onProgress) w.onProgress(w.context, segEnd(k) - segStart(k));
+    }
+  } else {
+    uint32_t* starts[2] = {e->ownCandStart, otherStart};
+    Candidate* cands[2] = {e->ownCands, otherCands};
+    FinderShare share;
+    std::thread finder([&] {
+      for (uint32_t k = 0; k < segments; ++k) {
+        {
+          std::unique_lock<std::mutex> hold(share.lock);
+          share.changed.wait(hold, [&] { return share.quit || k < share.used + 2; });
+          if (share.quit) return;
+        }
+        collectCandidates(e, segStart(k), segEnd(k), starts[k & 1], cands[k & 1]);
+        std::lock_guard<std::mutex> hold(share.lock);
+        share.found = k + 1;
+        share.changed.notify_all();
+      }
+    });
+    for (uint32_t k = 0; k < segments; ++k) {
+      {
+        std::unique_lock<std::mutex> hold(share.lock);
+        share.changed.wait(hold, [&] { return share.found > k; });
+      }
+      if (stopped()) break;
+      e->candStart = starts[k & 1];
+      e->cands = cands[k & 1];
+      parseFound(e, segEnd(k));
+      {
+        std::lock_guard<std::mutex> hold(share.lock);
+        share.used = k + 1;
+        share.changed.notify_all();
+      }
+      if (w.onProgress) w.onProgress(w.context, segEnd(k) - segStart(k));
+    }
+    {
+      std::lock_guard<std::mutex> hold(share.lock);
+      share.quit = true;
+      share.changed.notify_all();
+    }
+    finder.join();
+    e->candStart = e->ownCandStart;
+    e->cands = e->ownCands;
+  }
+  free(otherStart);
+  free(otherCands);
+  if (e->out) alignToByte(e->out);
+  // Back to the own buffer (it holds the preset); nothing may read the
+  // caller's bytes after the return.
+  e->window = e->buffer;
+  e->windowStart = e->bufStart;
+  e->filled = e->end;
 }

@@ -181,6 +181,10 @@ TEST(ParallelPack, EveryLevelDecodesBackExactly) {
     const Bytes a = packHeld(items, s);
     ASSERT_FALSE(a.empty()) << level;
     expectDecodes(a, items, "level " + std::to_string(level));
+    // Matches found on a helper thread, segments ahead of the parse: the
+    // same archive as one thread streaming file after file.
+    s.threads = 1;
+    EXPECT_TRUE(packItems(items, s) == a) << "level " << level;
   }
 }
 
