@@ -3,10 +3,10 @@
 # one run on one machine: every program packs the same sets, one process at a
 # time, best of --repeat runs.
 #
-#   bench/pack_throughput.sh [--repeat N] [--levels "1 4 5"] [--threads "1 2"] CORPUS [VELLICOR]
+#   bench/pack_throughput.sh [--repeat N] [--levels "1 4 5"] [--threads "1 2"] [--all-only] CORPUS [VELLICOR]
 #
-# Rows: each set of CORPUS, and "all" (every set together: one archive, one
-# tar, one zip). Columns: seconds and size of gzip -9 over a tar of the set,
+# Rows: each set of CORPUS (left out with --all-only), and "all" (every set
+# together: one archive, one tar, one zip). Columns: seconds and size of gzip -9 over a tar of the set,
 # of `7z a -tzip -mx=9` over the set's folder (left out when 7z is missing),
 # and of `vellicor pack --level L -j N` for each level and thread count; then
 # ours over gzip's and zip's time and size. Sizes are whole files (ours with
@@ -16,11 +16,13 @@ set -euo pipefail
 repeat=1
 levels="4"
 threads="1 2"
+rows=sets
 while [ $# -gt 0 ]; do
   case "$1" in
     --repeat) repeat=$2; shift 2 ;;
     --levels) levels=$2; shift 2 ;;
     --threads) threads=$2; shift 2 ;;
+    --all-only) rows=all; shift ;;
     *) break ;;
   esac
 done
@@ -52,7 +54,9 @@ best() {
 printf '%-6s %8s | %-16s | %-16s' set MB "gzip -9 s, MB" "zip -mx=9 s, MB"
 for l in $levels; do for j in $threads; do printf ' | %-28s' "L$l -j$j s, MB, t/gz t/zip"; done; done
 printf ' | %s\n' "L${levels##* }/zip size"
-for s in "${sets[@]}" all; do
+order=("${sets[@]}" all)
+[ "$rows" = all ] && order=(all)
+for s in "${order[@]}"; do
   names=("$s")
   [ "$s" = all ] && names=("${sets[@]}")
   inputs=()

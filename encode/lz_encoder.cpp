@@ -227,8 +227,8 @@ static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
 // Finds the candidates of every position of the segment [segStart, segEnd)
 // into candStart and cands. Only the hash tables change: the matches depend
 // on the bytes alone, not on the parse or the coder.
-static void collectCandidates(EntryEncoder* e, uint32_t segStart, uint32_t segEnd, uint32_t* candStart,
-                              Candidate* cands) {
+static void collectCandidates(EntryEncoder* e, uint32_t segStart, uint32_t segEnd, uint32_t* __restrict candStart,
+                              Candidate* __restrict cands) {
   const uint32_t n = segEnd - segStart;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   uint32_t ci = 0;
@@ -256,10 +256,13 @@ static void collectCandidates(EntryEncoder* e, uint32_t segStart, uint32_t segEn
 
 // Shortest path in bits through the segment under the current cost tables.
 // Returns the number of tokens, left in e->tokens in coding order.
-static uint32_t shortestParse(EntryEncoder* e, uint32_t n, bool model) {
+template <bool model>
+static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   const uint32_t kInf = 0xFFFFFFFFu;
-  uint32_t* cost = e->cost;
-  Candidate* reach = e->reach;
+  uint32_t* __restrict cost = e->cost;
+  Candidate* __restrict reach = e->reach;
+  const uint32_t* __restrict candStart = e->candStart;
+  const Candidate* __restrict cands = e->cands;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   cost[0] = 0;
   for (uint32_t i = 1; i <= n; ++i) cost[i] = kInf;
@@ -278,8 +281,9 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n, bool model) {
       reach[i + 1] = Candidate{1, 0};
     }
     uint32_t shorter = 1;
-    for (uint32_t k = e->candStart[i]; k < e->candStart[i + 1]; ++k) {
-      const Candidate c = e->cands[k];
+    const uint32_t lastCandidate = candStart[i + 1];
+    for (uint32_t k = candStart[i]; k < lastCandidate; ++k) {
+      const Candidate c = cands[k];
       const uint32_t dc = base + distanceCost[distanceSymbol(c.distance)] + 4 * kBit;
       uint32_t from = c.length >= nice ? c.length : shorter + 1;
       for (uint32_t l = from; l <= c.length; ++l) {
@@ -396,7 +400,7 @@ static uint32_t refineWithModel(EntryEncoder* e, uint32_t n, uint32_t count) {
   uint32_t bestCount = count;
   memcpy(e->bestTokens, e->tokens, count * sizeof(Candidate));
   for (int pass = 0; pass < e->params.modelPasses; ++pass) {
-    count = shortestParse(e, n, true);
+    count = shortestParse<true>(e, n);
     const uint64_t bits = priceWithModel(e, e->tokens, count);
     if (bits >= bestBits) break;
     bestBits = bits;
@@ -426,7 +430,7 @@ static void parseFound(EntryEncoder* e, uint32_t segEnd) {
   }
   for (int pass = 0; pass < e->params.passes; ++pass) {
     segmentCosts(e, e->tokens, count);
-    count = shortestParse(e, n, false);
+    count = shortestParse<false>(e, n);
   }
   if (e->params.modelPasses && e->out) count = refineWithModel(e, n, count);
 
