@@ -283,7 +283,7 @@ static EntryJob* newFileJob(ArchiveWriter* w, const std::string& name, const Fil
 
   const uint32_t headLength = size < kSlotBytes ? size : kSlotBytes;
   setCurrentLength(&w->ring, (int32_t)size);
-  memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);
+  if (headLength) memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);
   learnSlotGrams(w, w->ring.current);
   advanceHeadRing(&w->ring);
   return job;
@@ -390,7 +390,7 @@ void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& 
   writeFinished(w, true);
   const uint32_t lookahead = size < kEntryLookahead ? size : kEntryLookahead;
   EntryJob* job = newFileJob(w, name, times, size, head);
-  job->bytes.assign(head, head + lookahead);
+  if (lookahead) job->bytes.assign(head, head + lookahead);
   job->trialBytes = 0;
   job->chosen = chooseJobContext(w->encoder, w->jobSettings, job);
   const ContextChoice choice = job->contexts[job->chosen];

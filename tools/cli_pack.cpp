@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -267,10 +268,16 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
   if (holdsWholeFile(w, size)) {
     // The whole file in memory, coded on whichever thread is free.
     makeRoomFor(w, size);
-    std::vector<uint8_t> whole(size);
+    std::vector<uint8_t> whole;
+    try {
+      whole.resize(size);
+    } catch (const std::bad_alloc&) {
+      problem = "there is not enough memory to hold it";
+    }
     buf = whole.data();
     uint8_t extra;
-    if (readExactly(size) && readFully(fd, &extra, 1) != 0) problem = "it became longer while it was read";
+    if (problem.empty() && readExactly(size) && readFully(fd, &extra, 1) != 0)
+      problem = "it became longer while it was read";
     if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
   } else if (readExactly(head)) {
     beginFileEntry(w, in.name, in.times, size, buf);
