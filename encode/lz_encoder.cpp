@@ -520,9 +520,9 @@ void endEntry(EntryEncoder* e) {
 
 // ---- a whole entry in memory ----
 
-// The finder thread and the parser share two sets of candidate arrays:
-// segment k's matches go into set k % 2 once the parser is done with
-// segment k - 2.
+// The finder thread and the parser share kAhead sets of candidate arrays:
+// segment k's matches go into set k % kAhead once the parser is done with
+// segment k - kAhead.
 struct FinderShare {
   std::mutex lock;
   std::condition_variable changed;
@@ -542,29 +542,32 @@ void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& w, BitWriter* 
   auto segEnd = [&](uint32_t k) { return e->end - segStart(k) > kSegment ? segStart(k) + kSegment : e->end; };
   auto stopped = [&] { return w.stop && w.stop->load(std::memory_order_relaxed); };
 
-  uint32_t* otherStart = 0;
-  Candidate* otherCands = 0;
-  if (w.helper && e->params.optimal && segments >= 2) {
-    otherStart = (uint32_t*)malloc((kSegment + 1) * sizeof(uint32_t));
-    otherCands = (Candidate*)malloc(kSegment * kMaxCandidates * sizeof(Candidate));
+  // Candidate sets: the encoder's own and kAhead - 1 more, so that the
+  // finder may run up to kAhead segments ahead of the parse.
+  static const uint32_t kAhead = 2;
+  uint32_t* starts[kAhead] = {e->ownCandStart};
+  Candidate* cands[kAhead] = {e->ownCands};
+  bool pipelined = w.helper && e->params.optimal && segments >= 2;
+  for (uint32_t i = 1; i < kAhead && pipelined; ++i) {
+    starts[i] = (uint32_t*)malloc((kSegment + 1) * sizeof(uint32_t));
+    cands[i] = (Candidate*)malloc(kSegment * kMaxCandidates * sizeof(Candidate));
+    pipelined = starts[i] && cands[i];
   }
-  if (!otherStart || !otherCands) {
+  if (!pipelined) {
     for (uint32_t k = 0; k < segments && !stopped(); ++k) {
       parseSegment(e, segEnd(k));
       if (w.onProgress) w.onProgress(w.context, segEnd(k) - segStart(k));
     }
   } else {
-    uint32_t* starts[2] = {e->ownCandStart, otherStart};
-    Candidate* cands[2] = {e->ownCands, otherCands};
     FinderShare share;
     std::thread finder([&] {
       for (uint32_t k = 0; k < segments; ++k) {
         {
           std::unique_lock<std::mutex> hold(share.lock);
-          share.changed.wait(hold, [&] { return share.quit || k < share.used + 2; });
+          share.changed.wait(hold, [&] { return share.quit || k < share.used + kAhead; });
           if (share.quit) return;
         }
-        collectCandidates(e, segStart(k), segEnd(k), starts[k & 1], cands[k & 1]);
+        collectCandidates(e, segStart(k), segEnd(k), starts[k % kAhead], cands[k % kAhead]);
         std::lock_guard<std::mutex> hold(share.lock);
         share.found = k + 1;
         share.changed.notify_all();
@@ -576,8 +579,8 @@ void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& w, BitWriter* 
         share.changed.wait(hold, [&] { return share.found > k; });
       }
       if (stopped()) break;
-      e->candStart = starts[k & 1];
-      e->cands = cands[k & 1];
+      e->candStart = starts[k % kAhead];
+      e->cands = cands[k % kAhead];
       parseFound(e, segEnd(k));
       {
         std::lock_guard<std::mutex> hold(share.lock);
@@ -595,8 +598,10 @@ void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& w, BitWriter* 
     e->candStart = e->ownCandStart;
     e->cands = e->ownCands;
   }
-  free(otherStart);
-  free(otherCands);
+  for (uint32_t i = 1; i < kAhead; ++i) {
+    free(starts[i]);
+    free(cands[i]);
+  }
   if (e->out) alignToByte(e->out);
   // Back to the own buffer (it holds the preset); nothing may read the
   // caller's bytes after the return.
