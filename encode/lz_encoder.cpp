@@ -77,7 +77,11 @@ static inline uint32_t matchLength(const uint8_t* a, const uint8_t* b, uint32_t 
 static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* out) {
   if (maxLen < (uint32_t)kMinMatch) return 0;
   const uint32_t minPos = p - e->entryBase > (uint32_t)kMaxMatchDistance ? p - kMaxMatchDistance : e->entryBase;
-  const uint8_t* cur = at(e, p);
+  // The address of position q's byte is base + q (kept as an integer: the
+  // sum leaves the window only for positions that are never read).
+  const uintptr_t base = (uintptr_t)e->window - e->windowStart;
+  auto byteAt = [base](uint32_t q) { return (const uint8_t*)(base + q); };
+  const uint8_t* cur = byteAt(p);
   uint32_t best = 1;
   int count = 0;
   auto record = [&](uint32_t length, uint32_t c) {
@@ -89,7 +93,7 @@ static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* 
 
   uint32_t c = e->head2[cur[0] | cur[1] << 8];
   if (c >= minPos && c < p) {
-    uint32_t n = matchLength(at(e, c), cur, maxLen);
+    uint32_t n = matchLength(byteAt(c), cur, maxLen);
     if (n >= 2) record(n, c);
   }
   if (maxLen < 3 || best >= maxLen || best >= (uint32_t)e->params.niceLength) return count;
@@ -98,7 +102,7 @@ static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* 
   c = e->head3[hash3(cur)];
   int depth = e->params.chainDepth;
   while (c >= minPos && c < p && depth-- > 0) {
-    const uint8_t* cand = at(e, c);
+    const uint8_t* cand = byteAt(c);
     if (cand[best] == cur[best]) {
       uint32_t n = matchLength(cand, cur, maxLen);
       if (n > best) {
