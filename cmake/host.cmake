@@ -66,7 +66,7 @@ target_compile_definitions(vellicor_core PUBLIC VELLICOR_FAST_CODE_TREES=1)
 add_library(vellicor_scripted_ui STATIC ${CMAKE_SOURCE_DIR}/platform/host/scripted_ui.cpp)
 target_link_libraries(vellicor_scripted_ui PUBLIC vellicor_core)
 
-foreach(dir encode tools tests/unit tests/e2e tests/windows tests/build bench)
+foreach(dir encode tools dist tests/unit tests/e2e tests/windows tests/build bench)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

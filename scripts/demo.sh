@@ -25,6 +25,29 @@ echo "== the self-extracting file: $work/case.exe"
 "$tool" test "$work/case.exe"
 
 echo
+echo "== the Debian package: built, installed with dpkg -i, run, removed"
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+packages=$build/packages
+rm -rf "$packages"
+mkdir -p "$packages"
+cpack -G DEB -B "$packages" --config "$build/CPackConfig.cmake" >"$packages/cpack.log" 2>&1 ||
+  { cat "$packages/cpack.log"; exit 1; }
+deb=$(ls "$packages"/vellicor_*.deb)
+echo "$deb:"
+dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/  /'
+as_root dpkg -i "$deb"
+installed=(/usr/bin/vellicor /usr/share/man/man1/vellicor.1.gz /usr/share/bash-completion/completions/vellicor)
+ls -l "${installed[@]}"
+/usr/bin/vellicor --version
+/usr/bin/vellicor test "$work/case.exe"
+if command -v man >/dev/null; then man -w vellicor; fi
+as_root dpkg -r vellicor
+for f in "${installed[@]}"; do
+  if [ -e "$f" ]; then echo "demo: $f is still there after dpkg -r" >&2; exit 1; fi
+done
+echo "removed: none of ${installed[*]} is left"
+
+echo
 echo "== extracted by the stub under Wine into $work/cwd/展開先"
 echo "   (the same bytes and times as the source and as 'vellicor extract' gave in $work/cli)"
 echo

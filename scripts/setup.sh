@@ -40,10 +40,12 @@ fi
 HOST_PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
            g++-mingw-w64-i686 binutils-mingw-w64-i686
            g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zlib1g-dev
-           zstd xz-utils gzip time python3)
+           zstd xz-utils gzip time python3 dpkg-dev file)
 # 64-bit Wine runs the stub's 64-bit test build where the machine cannot
-# execute 32-bit code (and 32-bit Wine cannot start).
-GUI_PKGS=(wine64 xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils)
+# execute 32-bit code (and 32-bit Wine cannot start). The signed-file case
+# makes a certificate with openssl and signs with osslsigncode.
+GUI_PKGS=(wine64 xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils
+          openssl osslsigncode)
 
 missing=()
 for p in "${HOST_PKGS[@]}" "${GUI_PKGS[@]}"; do have_pkg "$p" || missing+=("$p"); done

@@ -5,6 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ const int kExitInterrupted = 6;
 
 const char kHelp[] =
     "usage: vellicor pack [options] -o OUT.exe INPUT...\n"
+    "       vellicor pack [options] -o OUT.exe --files-from LIST [INPUT...]\n"
     "\n"
     "Makes a self-extracting file for Windows from the INPUT files and folders.\n"
     "A folder is stored under its own name with everything below it; a file\n"
@@ -43,8 +46,31 @@ const char kHelp[] =
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
+    "  -j, --threads N        files coded on N threads at once (default: the\n"
+    "                         processors this process may use); the output is\n"
+    "                         the same for every N\n"
+    "  --exclude PATTERN      leave out what PATTERN matches below each INPUT folder\n"
+    "                         and among the listed paths (repeatable; see below)\n"
+    "  --files-from LIST      also store the paths listed in the file LIST ('-':\n"
+    "                         standard input), one a line, after the INPUTs and in\n"
+    "                         the list's order; each under its path as written\n"
+    "                         (relative, no '..'), a folder without its contents.\n"
+    "                         Blank lines are skipped\n"
+    "  --null                 the paths of LIST are separated by NUL bytes, as\n"
+    "                         find -print0 writes them\n"
     "  -q, --quiet            no progress and no summary\n"
     "  -h, --help             this text\n"
+    "\n"
+    "Exclusion patterns are matched against the path below each INPUT folder\n"
+    "('docs/a.txt' for site/docs/a.txt when site is the INPUT) and against each\n"
+    "listed path, with '/' between folders. '*', '?' and '[a-z]' match within one\n"
+    "name ('*' never takes a '/'); '**' as a whole name matches any number of\n"
+    "folders, none included; '\\' takes the next character as itself. A pattern\n"
+    "without '/' matches a name at any depth ('.git', '*.o'); one with '/' inside or\n"
+    "at its start is anchored at the INPUT ('docs/*.tmp', '/build'); a '/' at its\n"
+    "end matches folders only. A folder left out is left out with everything\n"
+    "below it, unread. INPUTs named on the command line are never excluded; an\n"
+    "INPUT folder left empty by exclusions is stored empty, with a warning.\n"
     "\n"
     "The password is no encryption. It only obfuscates: the data is XORed with\n"
     "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
@@ -52,6 +78,8 @@ const char kHelp[] =
     "not rely on it to keep anything secret.\n";
 
 bool quiet = false;
+const int kMaxThreads = 256;
+
 bool progressShown = false;
 
 void clearProgress() {
@@ -133,6 +161,7 @@ struct Progress {
 
 void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
   if (!p->enabled) return;
+  p->doneBytes = archiveBytesCoded(w);
   const double t = now();
   if (!force && t - p->last < 0.1) return;
   p->last = t;
@@ -176,15 +205,27 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
     else if ((size_t)n < count) problem = "it became shorter while it was read";
     return problem.empty();
   };
-  if (readExactly(head)) {
+  if (holdsWholeFile(w, size)) {
+    // The whole file in memory, coded on whichever thread is free.
+    makeRoomFor(w, size);
+    std::vector<uint8_t> whole;
+    try {
+      whole.resize(size);
+    } catch (const std::bad_alloc&) {
+      problem = "there is not enough memory to hold it";
+    }
+    buf = whole.data();
+    uint8_t extra;
+    if (problem.empty() && readExactly(size) && readFully(fd, &extra, 1) != 0)
+      problem = "it became longer while it was read";
+    if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
+  } else if (readExactly(head)) {
     beginFileEntry(w, in.name, in.times, size, buf);
-    progress->doneBytes += head;
     for (uint32_t left = size - head; left && archiveWriterOk(w);) {
       const size_t want = left < buffer->size() ? left : buffer->size();
       if (!readExactly(want)) break;
       feedFileEntry(w, buf, want);
       left -= (uint32_t)want;
-      progress->doneBytes += want;
       drawProgress(progress, w, false);
     }
     uint8_t extra;
@@ -204,7 +245,11 @@ struct Options {
   std::string output, comment, commentFile, launch, passwordFile, stubFile;
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
+  int threads = 0;  // 0: the processors this process may use
   std::vector<std::string> inputs;
+  std::vector<std::string> listFiles;  // --files-from
+  bool nulSeparated = false;
+  PackSelection selection;
 };
 
 // Parses the command line; returns -1 to go on, else an exit code.
@@ -270,6 +315,29 @@ int parseOptions(int argc, char** argv, Options* o) {
         return kExitUsage;
       }
       o->level = (int)level;
+    } else if (a == "-j" || a == "--threads" || (a.size() > 2 && a.compare(0, 2, "-j") == 0)) {
+      std::string v = a.size() > 2 && a[1] == 'j' ? a.substr(2) : "";
+      if (v.empty() && !takeValue(&v)) return kExitUsage;
+      char* end = 0;
+      long n = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 1 || n > kMaxThreads) {
+        error("-j takes a number of threads from 1 to 256");
+        return kExitUsage;
+      }
+      o->threads = (int)n;
+    } else if (a == "--exclude") {
+      std::string pattern, why;
+      if (!takeValue(&pattern)) return kExitUsage;
+      if (!addExcludePattern(&o->selection, pattern, &why)) {
+        error(why);
+        return kExitUsage;
+      }
+    } else if (a == "--files-from") {
+      std::string list;
+      if (!takeValue(&list)) return kExitUsage;
+      o->listFiles.push_back(list);
+    } else if (a == "--null") {
+      o->nulSeparated = true;
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else {
@@ -281,8 +349,12 @@ int parseOptions(int argc, char** argv, Options* o) {
     error("no output named: give -o OUT.exe (see vellicor pack --help)");
     return kExitUsage;
   }
-  if (o->inputs.empty()) {
+  if (o->inputs.empty() && o->listFiles.empty()) {
     error("nothing to pack: give one or more files or folders");
+    return kExitUsage;
+  }
+  if (o->nulSeparated && o->listFiles.empty()) {
+    error("--null describes the list of --files-from; give --files-from LIST");
     return kExitUsage;
   }
   if (o->haveComment && !o->commentFile.empty()) {
@@ -325,6 +397,7 @@ int cliPack(int argc, char** argv) {
   ArchiveSettings settings;
   settings.stub = (const uint8_t*)stubBytes.data();
   settings.level = o.level;
+  settings.threads = o.threads ? o.threads : std::min(sysProcessorCount(), kMaxThreads);
   std::string why;
   if (o.haveComment && !commentToCp932(o.comment, &settings.comment, &why)) {
     error(why);
@@ -361,12 +434,23 @@ int cliPack(int argc, char** argv) {
     skipDev = outInfo.volume;
     skipIno = outInfo.index;
   }
+  for (const std::string& list : o.listFiles) {
+    if (!readPathList(list, o.nulSeparated, &o.selection.listed, &why)) {
+      error(why);
+      return why.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+    }
+  }
   CollectResult inputs;
-  collectInputs(o.inputs, skipDev, skipIno, &inputs);
+  collectInputs(o.inputs, skipDev, skipIno, &inputs, &o.selection);
   for (const std::string& w : inputs.warnings) warn(w);
   if (!inputs.error.empty()) {
     error(inputs.error);
     return inputs.error.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+  }
+  if (inputs.items.empty()) {
+    error(o.selection.listed.empty() ? "nothing to pack: the lists of --files-from name no paths"
+                                     : "nothing to pack: --exclude left out every listed path");
+    return kExitUsage;
   }
   if (!settings.launchFile.empty()) {
     bool found = false;
@@ -396,6 +480,12 @@ int cliPack(int argc, char** argv) {
   }
   Progress progress = {};
   progress.enabled = !quiet && sysIsTerminal(2);
+  struct Waiting {
+    Progress* progress;
+    ArchiveWriter* writer;
+  } waiting = {&progress, w};
+  settings.waiting = [](void* c) { drawProgress(((Waiting*)c)->progress, ((Waiting*)c)->writer, false); };
+  settings.waitingContext = &waiting;
   for (const PackInput& in : inputs.items) {
     progress.totalBytes += in.size;
     progress.totalFiles += in.folder ? 0 : 1;

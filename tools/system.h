@@ -34,11 +34,15 @@ std::string sysErrorText(uint32_t code);
 // ---- terminal or console ----
 
 // Whether a standard stream (0 input, 1 output, 2 error) is a terminal.
+// The error stream counts as one only where the progress line's escape
+// sequences work (a Windows console before Windows 10 takes none).
 bool sysIsTerminal(int stream);
 // Width of the terminal on the error stream; 80 when unknown.
 size_t sysTerminalColumns();
 // A monotonic clock, in seconds.
 double sysSeconds();
+// The processors this process may run on.
+int sysProcessorCount();
 // Shows `prompt` on the error stream and reads one line from the standard
 // input, without its line end. With `hidden`, a terminal does not show what
 // is typed (the line end is shown); echo goes off before the prompt is
@@ -121,6 +125,22 @@ bool sysEnterFolder(const std::string& path);
 // relative to the entered folder): a symbolic link there is removed, so
 // that the new file never goes through it to wherever it points.
 void sysRemoveLinkAt(const char* name);
+
+// Standard output as a handle for the core's file layer (a copy of it,
+// closed by the layer); kNoFile when there is none.
+FileHandle sysStandardOutputHandle();
+
+// ---- one run apart ----
+
+// Runs `one(archive)` in a process of its own, and returns its exit code
+// (or one of the values below). With `capture`, what it writes to standard
+// output is returned in *output instead of shown. POSIX forks; Windows
+// starts the program anew with the same command line, and in that process
+// sysArchiveApart names the archive to run alone.
+static const int kApartNotStarted = -1, kApartInterrupted = -2, kApartCrashed = -3;
+int sysRunApart(int (*one)(const char* archive), const char* archive, bool capture, std::string* output);
+// The archive this process was started for by sysRunApart, or null.
+const char* sysArchiveApart();
 
 // ---- pack's output file ----
 

@@ -109,6 +109,10 @@ bool pfFilePosition(FileHandle h, uint32_t* position) {
   return true;
 }
 
+bool pfSeekFile(FileHandle h, uint32_t position) {
+  return lseek((int)h, (off_t)position, SEEK_SET) >= 0 || fail();
+}
+
 bool pfCloseFile(FileHandle h) { return close((int)h) == 0 || fail(); }
 
 bool pfDeleteFile(const char* name) {

@@ -94,6 +94,12 @@ bool pfFilePosition(FileHandle h, uint32_t* position) {
   return true;
 }
 
+bool pfSeekFile(FileHandle h, uint32_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = position;
+  return SetFilePointerEx((HANDLE)h, to, 0, FILE_BEGIN) || fail();
+}
+
 bool pfCloseFile(FileHandle h) { return CloseHandle((HANDLE)h) || fail(); }
 
 bool pfDeleteFile(const char* name) {

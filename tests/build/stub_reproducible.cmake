@@ -60,6 +60,17 @@ math(EXPR symbol "0x${symbol}" OUTPUT_FORMAT HEXADECIMAL)
 if(NOT entry EQUAL symbol)
   message(FATAL_ERROR "the stub starts at ${entry}, but ${ENTRY} is at ${symbol}")
 endif()
+# A signed self-extracting file gives head slot 0 back the unsigned header
+# values that the core restores: checksum 0 and no security entry.
+string(REGEX MATCH "CheckSum[ \t]+([0-9a-fA-F]+)" _ "${dump}")
+set(checksum "${CMAKE_MATCH_1}")
+string(REGEX MATCH "Entry 4 ([0-9a-fA-F]+ [0-9a-fA-F]+) Security" _ "${dump}")
+set(security "${CMAKE_MATCH_1}")
+if(NOT checksum MATCHES "^0+$" OR NOT security MATCHES "^0+ 0+$")
+  message(FATAL_ERROR "the stub's header checksum (${checksum}) or security entry (${security}) "
+                      "is not 0: a signed copy would not decode its first file as the creator coded it")
+endif()
+
 message(STATUS "the stub is 26,112 bytes, the same from a clean build in another folder (${first}), "
                "imports only the four system DLLs and starts at ${ENTRY}")
 file(REMOVE_RECURSE ${WORK})

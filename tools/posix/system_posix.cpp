@@ -15,7 +15,9 @@
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sched.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -59,6 +61,13 @@ double sysSeconds() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return (double)ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+int sysProcessorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? (int)n : 1;
 }
 
 static volatile sig_atomic_t interrupted;
@@ -348,6 +357,61 @@ void sysRemoveLinkAt(const char* name) {
   struct stat st;
   if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(host.c_str());
 }
+
+FileHandle sysStandardOutputHandle() {
+  const int fd = dup(STDOUT_FILENO);
+  if (fd < 0) fail();
+  return fd < 0 ? kNoFile : (FileHandle)fd;
+}
+
+// ---- one run apart ----
+
+// Everything a child writes to `fd` until it closes it.
+static std::string drain(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, (size_t)n);
+  }
+  return text;
+}
+
+int sysRunApart(int (*one)(const char* archive), const char* archive, bool capture, std::string* output) {
+  int ends[2] = {-1, -1};
+  if (capture && pipe(ends) != 0) return fail(), kApartNotStarted;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    fail();
+    if (capture) close(ends[0]), close(ends[1]);
+    return kApartNotStarted;
+  }
+  if (pid == 0) {
+    if (capture) {
+      close(ends[0]);
+      dup2(ends[1], STDOUT_FILENO);
+      close(ends[1]);
+    }
+    const int code = one(archive);
+    fflush(stdout);
+    exit(code);
+  }
+  if (capture) {
+    close(ends[1]);
+    *output = drain(ends[0]);
+    close(ends[0]);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return fail(), kApartCrashed;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  const int signal = WTERMSIG(status);
+  return signal == SIGINT || signal == SIGTERM || signal == SIGHUP ? kApartInterrupted : kApartCrashed;
+}
+
+const char* sysArchiveApart() { return 0; }
 
 // ---- pack's output file ----
 

@@ -225,9 +225,9 @@ bool sysIsTerminal(int stream) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     return in && in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
   }
-  // An output stream counts as a terminal where the progress line works.
-  const ConsoleStream& s = streams[stream == 1 ? 0 : 1];
-  return s.isConsole && s.escapes;
+  // The error stream counts as a terminal where the progress line works.
+  if (stream == 1) return streams[0].isConsole;
+  return streams[1].isConsole && streams[1].escapes;
 }
 
 size_t sysTerminalColumns() {
@@ -237,6 +237,14 @@ size_t sysTerminalColumns() {
     if (width > 20) return (size_t)width;
   }
   return 80;
+}
+
+int sysProcessorCount() {
+  DWORD_PTR process = 0, system = 0;
+  int count = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+    for (; process; process &= process - 1) ++count;
+  return count > 0 ? count : 1;
 }
 
 double sysSeconds() {

@@ -8,6 +8,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/host_windows/wide_names.h"
 #include "tools/system.h"
 #include "tools/windows/console_windows.h"
@@ -329,6 +332,89 @@ void sysRemoveLinkAt(const char* name) {
   if (found.dwReserved0 != IO_REPARSE_TAG_SYMLINK && found.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT) return;
   if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
   else DeleteFileW(path.c_str());
+}
+
+FileHandle sysStandardOutputHandle() {
+  HANDLE copy;
+  if (!DuplicateHandle(GetCurrentProcess(), (HANDLE)_get_osfhandle(1), GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return fail(), kNoFile;
+  return (FileHandle)copy;
+}
+
+// ---- one run apart ----
+
+// The variable that names the archive to a process started for it alone.
+static const wchar_t kApartVariable[] = L"VELLICOR_RUN_APART";
+
+// A copy of a standard handle that a started process inherits.
+static HANDLE inheritable(HANDLE h) {
+  HANDLE copy = 0;
+  if (!h || h == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+    return 0;
+  return copy;
+}
+
+int sysRunApart(int (*one)(const char* archive), const char* archive, bool capture, std::string* output) {
+  // Windows cannot fork: the program starts again with the same command
+  // line, and the variable tells that process which archive is its own.
+  std::vector<wchar_t> self(32768);
+  const DWORD length = GetModuleFileNameW(0, self.data(), (DWORD)self.size());
+  if (!length || length >= self.size()) return fail(), kApartNotStarted;
+  std::wstring wideArchive;
+  winFromUtf8(archive, strlen(archive), &wideArchive);
+  HANDLE readEnd = 0, writeEnd = 0;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
+  if (capture) {
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return fail(), kApartNotStarted;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  }
+  STARTUPINFOW start = {};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = inheritable(GetStdHandle(STD_INPUT_HANDLE));
+  start.hStdOutput = capture ? writeEnd : inheritable((HANDLE)_get_osfhandle(1));
+  start.hStdError = inheritable((HANDLE)_get_osfhandle(2));
+  std::wstring commandLine = GetCommandLineW();
+  PROCESS_INFORMATION process = {};
+  SetEnvironmentVariableW(kApartVariable, wideArchive.c_str());
+  const bool started = CreateProcessW(self.data(), commandLine.data(), 0, 0, TRUE, 0, 0, 0, &start, &process);
+  if (!started) fail();
+  SetEnvironmentVariableW(kApartVariable, 0);
+  for (HANDLE h : {start.hStdInput, start.hStdOutput, start.hStdError})
+    if (h) CloseHandle(h);
+  if (!started) {
+    if (readEnd) CloseHandle(readEnd);
+    return kApartNotStarted;
+  }
+  CloseHandle(process.hThread);
+  if (capture) {
+    output->clear();
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &n, 0) && n) output->append(buffer, n);
+    CloseHandle(readEnd);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const bool known = GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (!known) return kApartCrashed;
+  if (code == (DWORD)STATUS_CONTROL_C_EXIT) return kApartInterrupted;
+  return code > 255 ? kApartCrashed : (int)code;
+}
+
+const char* sysArchiveApart() {
+  static std::string archive;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    if (!sysEnvironment("VELLICOR_RUN_APART", &archive)) archive.clear();
+    // Its own runs are never apart again.
+    SetEnvironmentVariableW(kApartVariable, 0);
+  }
+  return archive.empty() ? 0 : archive.c_str();
 }
 
 // ---- pack's output file ----
