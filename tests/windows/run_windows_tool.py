@@ -9,6 +9,8 @@ GROUP is one of:
   teardown    ends the session
   archives    the same trees packed on both: the same archive, byte for byte
               but for the creation times; list and test print the same
+  features    pack -j, --exclude, --files-from; several archives, names and
+              patterns, extract -c, a signed archive, --version: the same
   extract     extract gives the same tree, bytes and times as on Linux,
               also below a folder whose paths pass 260 characters
   console     on a console: Japanese names, the password prompt without
@@ -324,6 +326,70 @@ def group_archives(r):
             log(f'{which}/{name}: list, list --json and test print the same on both, in English and Japanese')
 
 
+def group_features(r):
+    work = r.work('features')
+    src = prepare_source(r, work, 'japanese')
+
+    def pack_each(runs, options):
+        for out, windows in runs:
+            restamp(r, os.path.join(work, src))
+            code, _, err = r.run(windows, ['pack', '-q', '-o', out] + options(out), work)
+            check(code == 0, f'pack {out} failed ({code}): {show(err)}')
+
+    # Threads: the same archive from any number of them, on both systems.
+    threads = {'j-lin.exe': '1', 'j1-win.exe': '1', 'j2-win.exe': '2', 'j4-win.exe': '4'}
+    pack_each([(out, 'win' in out) for out in threads], lambda out: ['-j', threads[out], src])
+    for out in list(threads)[1:]:
+        compare_archives(r, 'j-lin.exe', out, work)
+    log('features: pack -j 1, 2 and 4 on Windows make the Linux archive (std::thread of the posix runtime)')
+
+    # Selections while packing: exclusions and a list of paths.
+    with open(os.path.join(work, 'paths.txt'), 'w', encoding='utf-8') as f:
+        f.write(f'{src}/資料/表.txt\r\n{src}/データ/古い\r\n{src}/空のフォルダ\r\n')
+    selected = lambda out: ['--exclude', '*.bin', '--exclude', 'データ/未来', src] if out.startswith('ex') \
+        else ['--files-from', 'paths.txt']
+    pack_each([('ex-lin.exe', False), ('ex-win.exe', True), ('fl-lin.exe', False), ('fl-win.exe', True)], selected)
+    compare_archives(r, 'ex-lin.exe', 'ex-win.exe', work)
+    compare_archives(r, 'fl-lin.exe', 'fl-win.exe', work)
+    log('features: pack --exclude and --files-from select the same entries on both')
+
+    # Several archives on one command line (each read by a process of its
+    # own), names and patterns, standard output.
+    with open(os.path.join(work, 'j-lin.exe'), 'rb') as f:
+        damaged = bytearray(f.read())
+    damaged[STUB_SIZE + 300] ^= 0x55
+    with open(os.path.join(work, 'damaged.exe'), 'wb') as f:
+        f.write(damaged)
+    for args in (['list', 'ex-lin.exe', 'fl-lin.exe'], ['list', '--json', 'ex-lin.exe', 'damaged.exe', 'fl-lin.exe'],
+                 ['test', 'j-lin.exe', 'damaged.exe', 'fl-lin.exe'], ['list', 'j-lin.exe', '*.txt'],
+                 ['test', '-v', 'j-lin.exe', 'fl-lin.exe', f'{src}/データ'],
+                 ['extract', '-c', 'j-lin.exe', f'{src}/資料/表.txt', '*/古い/*'],
+                 ['list', 'j-lin.exe', 'no-such-name'], ['--version']):
+        for lang in ('C.UTF-8', 'ja_JP.UTF-8'):
+            r.both(args, work, lang)
+    trees = []
+    for tag, windows in (('lin', False), ('win', True)):
+        shutil.rmtree(os.path.join(work, 'sel'), ignore_errors=True)
+        code, _, err = r.run(windows, ['extract', '-q', '-o', 'sel', 'j-lin.exe', '*/資料/ソ*', '*年.txt'], work)
+        check(code == 0, f'extract of selected names ({tag}) failed: {show(err)}')
+        os.rename(os.path.join(work, 'sel'), os.path.join(work, 'sel-' + tag))
+        trees.append(os.path.join(work, 'sel-' + tag))
+    r.same_trees(trees[0], trees[1:])
+    log('features: several archives, names and patterns, extract -c: the same output and exit codes on both')
+
+    # A signed archive (a certificate table behind the archive).
+    for command in (['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'key.pem', '-out',
+                     'cert.pem', '-days', '2', '-subj', '/CN=Vellicor-windows-test'],
+                    ['osslsigncode', 'sign', '-certs', 'cert.pem', '-key', 'key.pem', '-in', 'ex-lin.exe',
+                     '-out', 'signed.exe']):
+        s = subprocess.run(command, cwd=work, capture_output=True)
+        check(s.returncode == 0, f'{command[0]} failed: {show(s.stderr)}')
+    for args in (['list', '--json', 'signed.exe'], ['test', 'signed.exe']):
+        code, out, _ = r.both(args, work)
+        check(code == 0, f'vellicor {" ".join(args)}: exit code {code}')
+    log('features: a signed archive reads the same on both')
+
+
 # ---- extraction ----------------------------------------------------------
 
 def group_extract(r):
@@ -576,7 +642,7 @@ def group_errors(r):
         'in English and Japanese')
 
 
-GROUPS = {'archives': group_archives, 'extract': group_extract, 'console': group_console,
+GROUPS = {'archives': group_archives, 'features': group_features, 'extract': group_extract, 'console': group_console,
           'interrupt': group_interrupt, 'errors': group_errors}
 
 
