@@ -5,7 +5,8 @@ under 64-bit Wine, side by side with the Linux build of the same sources.
     run_windows_tool.py --build DIR --tool vellicor --exe vellicor.exe --e2e tests/e2e GROUP
 
 GROUP is one of:
-  setup       creates the Wine prefix and starts its session (once per run)
+  setup       checks that the program needs no DLL beyond the system's,
+              creates the Wine prefix and starts its session (once per run)
   teardown    ends the session
   archives    the same trees packed on both: the same archive, byte for byte
               but for the creation times; list and test print the same
@@ -91,6 +92,15 @@ class Runner:
                               'vellicor.exe was NOT tested.')
         if not os.path.isfile(self.exe):
             raise Failure(f'{self.exe} is missing (build first)')
+
+    def check_imports(self):
+        """One file that runs on a bare Windows: no DLL beyond the system's."""
+        r = subprocess.run(['x86_64-w64-mingw32-objdump', '-p', self.exe], capture_output=True, text=True)
+        check(r.returncode == 0, f'objdump -p {self.exe} failed: {r.stderr}')
+        dlls = sorted({m.lower() for m in re.findall(r'DLL Name: (\S+)', r.stdout)})
+        check(dlls == ['kernel32.dll', 'msvcrt.dll', 'shell32.dll'],
+              f'{self.exe} imports {", ".join(dlls)}; the runtime must be linked in')
+        log(f'{os.path.basename(self.exe)} imports only {", ".join(dlls)}')
 
     def ensure_prefix(self):
         self.ws.ensure_prefix(self.wine, self.env, self.prefix, self.base, log)
@@ -662,7 +672,9 @@ def main():
     t0 = time.time()
     try:
         r.ensure_prefix()
-        if args.group != 'setup':
+        if args.group == 'setup':
+            r.check_imports()
+        else:
             GROUPS[args.group](r)
     except Failure as e:
         log(f'{args.group}: FAILED: {e}')
