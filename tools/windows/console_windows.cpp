@@ -168,6 +168,14 @@ void winLastWordsAndRestore(const char* text) {
   restoreConsole();
 }
 
+// The last of the control handlers to run: when no other one takes the
+// event, the process is about to be ended by the system's own handler,
+// without the exit's clean-up; the console gets its settings back first.
+static BOOL WINAPI restoreBeforeTheEnd(DWORD) {
+  restoreConsole();
+  return FALSE;
+}
+
 static void setUpConsole() {
   const DWORD ids[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   for (int i = 0; i < 2; ++i) {
@@ -189,6 +197,7 @@ static void setUpConsole() {
   // their bytes come out as ours do.
   savedOutputCodePage = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCtrlHandler(restoreBeforeTheEnd, TRUE);
   if (!CreatePipe(&pumpRead, &pumpWrite, 0, 0)) return;
   pumpCaughtUp = CreateEventW(0, TRUE, FALSE, 0);
   for (int fd = 1; fd <= 2; ++fd) {
