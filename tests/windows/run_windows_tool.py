@@ -72,6 +72,8 @@ class Runner:
         self.ws = wine_setup
         self.compare_tree = os.path.join(args.e2e, 'compare_tree.py')
         self.tool = os.path.abspath(args.tool)
+        self.stub = os.path.abspath(args.stub)
+        self.named_archive = os.path.abspath(args.named_archive)
         self.exe = os.path.abspath(args.exe)
         self.base = os.path.join(os.path.abspath(args.build), 'wintool')
         self.prefix = os.path.join(self.base, 'wineprefix64')
@@ -648,6 +650,20 @@ def group_errors(r):
     with open(os.path.join(work, 'existing', src, 'readme.txt'), 'rb') as f:
         check(f.read() == b'keep me', 'an existing file was replaced without being asked')
     check(not os.path.exists(os.path.join(work, 'x.exe')), 'a refused pack left its output')
+
+    # Names an archive from elsewhere may hold that Windows gives a meaning
+    # of their own (a device) or cannot hold (a final dot): refused with a
+    # message, never a write to a device; what came before them stays.
+    for name in ('sub\\CON', 'sub\\nul.txt', 'dot.', 'space '):
+        shutil.rmtree(os.path.join(work, 'odd'), ignore_errors=True)
+        subprocess.run([r.named_archive, r.stub, 'odd.exe', 'ok.txt', 'fine', name, 'device'], cwd=work, check=True)
+        code, _, err = r.run(True, ['extract', 'odd.exe', '-o', 'odd'], work)
+        shown = name.replace('\\', '/')
+        check(code == 4 and f'cannot write "odd/{shown}": Windows cannot hold this file name' in show(err),
+              f'{shown}: exit code {code}: {show(err)}')
+        check(sorted(os.listdir(os.path.join(work, 'odd'))) in (['ok.txt'], ['ok.txt', 'sub']),
+              f'{shown}: extraction left {os.listdir(os.path.join(work, "odd"))}')
+    log('errors: device names and names ending in a dot or space are refused on Windows, nothing written')
     log(f'errors: {len(failing) + 2} refusals and failures give the same messages and exit codes on both, '
         'in English and Japanese')
 
@@ -662,6 +678,8 @@ def main():
     ap.add_argument('--tool', required=True, help='the Linux vellicor')
     ap.add_argument('--exe', required=True, help='vellicor.exe')
     ap.add_argument('--e2e', required=True, help='tests/e2e (wine_setup.py, compare_tree.py)')
+    ap.add_argument('--stub', required=True, help='the stub the tools embed')
+    ap.add_argument('--named-archive', required=True, help='make_named_archive (entries of any name)')
     ap.add_argument('group', choices=['setup', 'teardown'] + sorted(GROUPS))
     args = ap.parse_args()
     r = Runner(args)

@@ -79,6 +79,9 @@ static const ErrorWords kErrorWords[] = {
     {ERROR_DIR_NOT_EMPTY, "Directory not empty", "ディレクトリは空ではありません"},
     {ERROR_NO_UNICODE_TRANSLATION, "Invalid or incomplete multibyte or wide character",
      "無効または不完全なマルチバイトまたはワイド文字です"},
+    // Refused by the seam itself (a device name, a dot or space at the end).
+    {ERROR_INVALID_NAME, "Windows cannot hold this file name (a device name, or a dot or space at the end)",
+     "Windows ではこのファイル名を使えません（デバイス名、または末尾のピリオドや空白）"},
 };
 
 std::string sysErrorText(uint32_t code) {
