@@ -18,6 +18,26 @@ static size_t cp932CharLength(const std::string& s, size_t i) {
   return lead && i + 1 < s.size() ? 2 : 1;
 }
 
+// One name (no folders) in code page 932. Its form must hold no "\": that
+// is the folder separator of the stored names, and it would turn one name
+// into a folder and a file. A host name may hold a backslash, and the
+// conversion writes the yen sign as one (code page 932 keeps ¥ at 0x5C).
+static bool nameToCp932(const std::string& utf8, std::string* cp932, std::string* problem) {
+  if (!utf8ToCp932(utf8, cp932)) {
+    *problem = "has no code page 932 form";
+    return false;
+  }
+  for (size_t i = 0; i < cp932->size(); i += cp932CharLength(*cp932, i)) {
+    if ((*cp932)[i] != '\\') continue;
+    *problem = utf8.find('\\') != std::string::npos
+                   ? "cannot be a file name on Windows: it contains the character \\"
+                   : "cannot be a file name on Windows: code page 932 writes a character of it (such as \xC2\xA5) "
+                     "as \\, the folder separator";
+    return false;
+  }
+  return true;
+}
+
 std::string cp932ForDisplay(const std::string& cp932) {
   std::string out;
   for (size_t i = 0; i < cp932.size();) {
@@ -150,8 +170,8 @@ bool addFolderContents(Walk* w, const std::string& path, const std::string& name
     }
     Child c;
     c.host = name;
-    if (!utf8ToCp932(c.host, &c.cp932))
-      return fail(w, "the name of " + shown + "/" + c.host + " has no code page 932 form");
+    std::string problem;
+    if (!nameToCp932(c.host, &c.cp932, &problem)) return fail(w, "the name of " + shown + "/" + c.host + " " + problem);
     children.push_back(c);
   }
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.cp932 < b.cp932; });
@@ -251,9 +271,15 @@ static bool addListed(Walk* w, CollectResult* r) {
       continue;
     }
     std::string cp932;
-    if (!utf8ToCp932(relative, &cp932)) return fail(w, "the name of " + path + " has no code page 932 form");
-    for (char& c : cp932)
-      if (c == '/') c = '\\';  // never a second byte: those start at 0x40
+    for (size_t start = 0; start <= relative.size();) {
+      size_t end = relative.find('/', start);
+      if (end == std::string::npos) end = relative.size();
+      std::string part, problem;
+      if (!nameToCp932(relative.substr(start, end - start), &part, &problem))
+        return fail(w, "the name of " + path + " " + problem);
+      cp932 += (start ? "\\" : "") + part;
+      start = end + 1;
+    }
     const size_t from = r->items.size();
     if (!addPath(w, relative, cp932, path) || !checkNames(r, from)) return false;
   }
@@ -290,9 +316,9 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
       r->error = "cannot store " + root + " under a name of its own; give the folder's contents instead";
       return;
     }
-    std::string cp932;
-    if (!utf8ToCp932(base, &cp932)) {
-      r->error = "the name of " + root + " has no code page 932 form";
+    std::string cp932, problem;
+    if (!nameToCp932(base, &cp932, &problem)) {
+      r->error = "the name of " + root + " " + problem;
       return;
     }
     for (const std::string& seen : topNames) {
