@@ -24,9 +24,9 @@ bool winFromCp932(const char* bytes, size_t count, std::wstring* out) {
   return MultiByteToWideChar(kCodePage932, MB_ERR_INVALID_CHARS, bytes, (int)count, out->data(), n) == n;
 }
 
-bool winToCp932(const wchar_t* text, size_t count, std::string* out) {
-  out->clear();
-  if (!count) return true;
+// Exact conversion of UTF-16 to code page 932; false when some character
+// has no form there.
+static bool exactToCp932(const wchar_t* text, size_t count, std::string* out) {
   BOOL usedDefault = FALSE;
   const int n = WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, text, (int)count, 0, 0, 0, &usedDefault);
   if (n <= 0 || usedDefault) return false;
@@ -34,6 +34,39 @@ bool winToCp932(const wchar_t* text, size_t count, std::string* out) {
   return WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, text, (int)count, out->data(), n, 0,
                              &usedDefault) == n &&
          !usedDefault;
+}
+
+// Characters that stand for a code page 932 character of another code
+// point: the JIS forms of a few characters that the code page took from
+// other code points (the wave dash for the fullwidth tilde, and so on), and
+// the yen sign and overline, which share 0x5C and 0x7E with ASCII. The
+// POSIX build's conversion takes exactly these, so both builds give a name
+// the same bytes (and refuse the same names for a "\" they would gain).
+static const struct {
+  wchar_t from;
+  const char* to;
+} kVariants[] = {
+    {0x00A2, "\x81\x91"}, {0x00A3, "\x81\x92"}, {0x00A5, "\x5C"}, {0x00AC, "\x81\xCA"}, {0x2014, "\x81\x5C"},
+    {0x2016, "\x81\x61"}, {0x203E, "\x7E"},      {0x2212, "\x81\x7C"}, {0x301C, "\x81\x60"},
+};
+
+bool winToCp932(const wchar_t* text, size_t count, std::string* out) {
+  out->clear();
+  if (!count || exactToCp932(text, count, out)) return true;
+  out->clear();
+  for (size_t i = 0; i < count; ++i) {
+    std::string one;
+    if (exactToCp932(text + i, 1, &one)) {
+      *out += one;
+      continue;
+    }
+    const char* variant = 0;
+    for (const auto& v : kVariants)
+      if (v.from == text[i]) variant = v.to;
+    if (!variant) return false;
+    *out += variant;
+  }
+  return true;
 }
 
 bool winFromUtf8(const char* bytes, size_t count, std::wstring* out) {

@@ -313,6 +313,10 @@ def group_archives(r):
         src = prepare_source(r, work, which)
         variants = [('plain', [], None)]
         if which == 'japanese':
+            # The wave dash and the minus sign of JIS, which code page 932
+            # writes as its fullwidth tilde and minus: the same bytes on both.
+            with open(os.path.join(work, src, '資料', '波\u301cと\u2212.txt'), 'wb') as f:
+                f.write(b'JIS forms')
             with open(os.path.join(work, 'comment.txt'), 'w', encoding='utf-8') as f:
                 f.write('日本語の説明\n二行目\n')
             with open(os.path.join(work, 'pw.txt'), 'w', encoding='utf-8') as f:
@@ -627,6 +631,9 @@ def group_errors(r):
     os.makedirs(os.path.join(work, 'emoji'))
     with open(os.path.join(work, 'emoji', 'smile-\U0001F600.txt'), 'wb') as f:
         f.write(b':)')
+    os.makedirs(os.path.join(work, 'yen'))
+    with open(os.path.join(work, 'yen', 'price\u00a5100.txt'), 'wb') as f:
+        f.write(b'a yen sign, which code page 932 writes as the folder separator')
 
     failing = [
         ['test', 'missing.exe'],
@@ -639,6 +646,7 @@ def group_errors(r):
         ['list', '--no-such-option', 'good.exe'],
         ['pack', '-o', 'x.exe', 'missing-folder'],
         ['pack', '-o', 'x.exe', 'emoji'],
+        ['pack', '-o', 'x.exe', 'yen'],
         ['pack', '-q', '-o', src, 'pw.txt'],
     ]
     for args in failing + [['extract', 'good.exe', '-o', 'existing', '--overwrite=none']]:
