@@ -31,3 +31,8 @@ target_compile_definitions(vellicor_core PUBLIC VELLICOR_FAST_CODE_TREES=1)
 
 add_subdirectory(encode)
 add_subdirectory(tools)
+
+# Checks of the Windows names that trees on disk reach only by chance,
+# run under Wine by tests/windows/run_windows_tool.py.
+add_executable(wide_names_check ${CMAKE_SOURCE_DIR}/tests/windows/wide_names_check.cpp)
+target_link_libraries(wide_names_check PRIVATE vellicor_core)

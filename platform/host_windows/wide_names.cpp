@@ -121,13 +121,17 @@ static bool splitRoot(const std::wstring& p, std::wstring* root, std::wstring* r
 }
 
 bool winSystemPath(const std::wstring& name, std::wstring* out) {
+  if (startsWith(name, L"\\\\?\\") || startsWith(name, L"\\\\.\\")) {  // the system's own forms
+    *out = name;
+    return true;
+  }
   std::wstring p = name;
   for (auto& c : p)
     if (c == L'/') c = L'\\';
   if (p.empty()) p = L".";
   std::wstring root, rest;
   if (!splitRoot(p, &root, &rest)) {
-    if (startsWith(p, L"\\\\")) {  // another namespace ("\\?\Volume{...}", "\\.\"): as it is
+    if (startsWith(p, L"\\\\")) {  // a network name without a share: left to the system
       *out = p;
       return true;
     }

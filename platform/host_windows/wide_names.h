@@ -29,8 +29,9 @@ void winSetBaseFolder(const std::wstring& absolute);
 // the base folder), "." and ".." components resolved and repeated
 // separators dropped, and given the "\\?\" prefix, so that paths of any
 // length work and no component is changed behind the caller's back. A name
-// that already has the prefix is used as it is. False (with the last-error
-// value set) when the name cannot be made absolute.
+// that already has the prefix, or the device prefix "\\.\", is used as it
+// is. False (with the last-error value set) when the name cannot be made
+// absolute.
 bool winSystemPath(const std::wstring& name, std::wstring* out);
 
 // Whether a relative name (code page 932 converted, "\" separators) has a

@@ -5,8 +5,9 @@ under 64-bit Wine, side by side with the Linux build of the same sources.
     run_windows_tool.py --build DIR --tool vellicor --exe vellicor.exe --e2e tests/e2e GROUP
 
 GROUP is one of:
-  setup       checks that the program needs no DLL beyond the system's,
-              creates the Wine prefix and starts its session (once per run)
+  setup       creates the Wine prefix and starts its session (once per run),
+              checks that the program needs no DLL beyond the system's, and
+              runs the checks of the Windows names (wide_names_check.exe)
   teardown    ends the session
   archives    the same trees packed on both: the same archive, byte for byte
               but for the creation times; list and test print the same
@@ -94,6 +95,13 @@ class Runner:
                               'vellicor.exe was NOT tested.')
         if not os.path.isfile(self.exe):
             raise Failure(f'{self.exe} is missing (build first)')
+
+    def check_names(self):
+        """The name and path forms of the Windows side (wide_names_check.exe)."""
+        program = os.path.join(os.path.dirname(self.exe), 'wide_names_check.exe')
+        c = subprocess.run([self.wine, program], capture_output=True, env=self.env, timeout=300)
+        print(show(c.stdout), end='', flush=True)
+        check(c.returncode == 0, f'wide_names_check.exe failed ({c.returncode}): {show(c.stderr)}')
 
     def check_imports(self):
         """One file that runs on a bare Windows: no DLL beyond the system's."""
@@ -700,6 +708,7 @@ def main():
         r.ensure_prefix()
         if args.group == 'setup':
             r.check_imports()
+            r.check_names()
         else:
             GROUPS[args.group](r)
     except Failure as e:
