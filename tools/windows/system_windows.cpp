@@ -126,13 +126,20 @@ bool sysConvertText(SysTextCode from, SysTextCode to, const char* bytes, size_t 
 }
 
 bool sysLocalTime(uint64_t filetime, SysLocalTime* out) {
-  // The zone's rules for that date (not today's offset), as localtime does.
+  // The zone's rules for that date's year (not today's offset), as
+  // localtime does, where the system keeps them per year.
   FILETIME utc;
   utc.dwLowDateTime = (DWORD)filetime;
   utc.dwHighDateTime = (DWORD)(filetime >> 32);
   SYSTEMTIME universal, local;
   if (!FileTimeToSystemTime(&utc, &universal)) return false;
-  if (!SystemTimeToTzSpecificLocalTime(0, &universal, &local)) return false;
+  typedef BOOL(WINAPI * PerYear)(const DYNAMIC_TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+  static const PerYear perYear =
+      (PerYear)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SystemTimeToTzSpecificLocalTimeEx");
+  DYNAMIC_TIME_ZONE_INFORMATION zone;
+  const bool dynamic = perYear && GetDynamicTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID;
+  if (!(dynamic ? perYear(&zone, &universal, &local) : SystemTimeToTzSpecificLocalTime(0, &universal, &local)))
+    return false;
   FILETIME localFile;
   if (!SystemTimeToFileTime(&local, &localFile)) return false;
   const uint64_t localTicks = ((uint64_t)localFile.dwHighDateTime << 32) | localFile.dwLowDateTime;
