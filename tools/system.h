@@ -21,7 +21,8 @@
 
 // The first call of main. On Windows: the arguments become UTF-8 (from the
 // wide command line), the standard streams binary (output bytes are the
-// same as on POSIX), and a console shows UTF-8 (restored at the exit).
+// same as on POSIX), and text for a console reaches it as UTF-16 (its code
+// page and modes are given back at the exit).
 void sysStartProcess(int* argc, char*** argv);
 // An environment variable as UTF-8 (on Windows from the wide environment:
 // the C runtime's copy is in the ANSI code page and loses other
