@@ -13,6 +13,7 @@
 #include "archive/header.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
+#include "platform/host/host_files.h"
 
 static std::string quoted(const std::string& s) { return tr("\"", "「") + s + tr("\"", "」"); }
 
@@ -40,6 +41,7 @@ void openArchive(const char* path, ArchiveInfo* info) {
   bind(&app.archiveFile, "archive");
   app.archiveFile.handle = (FileHandle)fd;
   app.archiveFile.state = FileReading;
+  hostReadAhead(app.archiveFile.handle);
 
   const uint32_t readFailure = readStubImageAndSize();
   if (readFailure == kIoShortRead)
@@ -70,8 +72,8 @@ void openArchive(const char* path, ArchiveInfo* info) {
   readHeaderString(&info->comment);
   readHeaderString(&app.launchFile);
   info->passwordFlags = readPasswordFields();
-  const off_t position = lseek(fd, 0, SEEK_CUR);
-  info->headerEnd = position < 0 ? info->fileSize : (uint64_t)position;
+  uint32_t position = 0;
+  info->headerEnd = pfFilePosition(handleOf(&app.archiveFile), &position) ? position : info->fileSize;
 
   // Data bytes of the block stream: every 4,098 stored bytes hold 4,096.
   const uint64_t stored = info->fileSize - info->headerEnd;
