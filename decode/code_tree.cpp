@@ -11,6 +11,11 @@ void resetCodeTree(CodeTree* t) {
   for (int s = 0; s < kSymbols; ++s) {
     t->counts[s] = 1;
     t->rank[s] = s;
+    // The leaves, and their order for the fast build's first sort.
+    t->nodes[s].symbol = s;
+    t->nodes[s].child0 = kNoChild;
+    t->nodes[s].child1 = kNoChild;
+    t->sortKeys[kSortStops + s] = (uint64_t)s;
   }
 }
 
@@ -85,66 +90,88 @@ void buildCodeTreeReference(CodeTree* t) {
 // invariant that lets them be done differently with the same outcome: the
 // live part of the work list is always in non-increasing weight order.
 
-// A leaf as one number that orders as the stable sort does: descending
-// weight (as the signed value it is), then ascending previous position.
-static inline uint64_t leafKey(int32_t weight, uint32_t position, uint32_t symbol) {
-  return (uint64_t)((uint32_t)weight ^ 0x7FFFFFFFu) << 32 | position << 16 | symbol;
+// A leaf as one number: its weight in the high half, so that heavier leaves
+// have smaller keys (weights compare as the signed values they are), and
+// its symbol in the low half. Keys are compared by their high half only.
+static const uint64_t kLowHalf = 0xFFFFFFFFu;
+static inline uint64_t leafKey(int32_t weight, uint32_t symbol) {
+  return (uint64_t)((uint32_t)weight ^ 0x7FFFFFFFu) << 32 | symbol;
 }
 static inline int32_t keyWeight(uint64_t key) { return (int32_t)((uint32_t)(key >> 32) ^ 0x7FFFFFFFu); }
 static inline int16_t keySymbol(uint64_t key) { return (int16_t)(key & 0xFFFF); }
+// a before b in the sorted list: strictly heavier.
+static inline bool heavier(uint64_t a, uint64_t b) { return a < (b & ~kLowHalf); }
 
-// Sorts the leaves into sortKeys[1..512]. The list starts in the previous
-// build's order, and counts only grow, so most leaves are already in place.
-// One pass splits the list into the leaves that keep a non-increasing run
-// of weights (they stay, in their order) and the rest (set aside in order,
-// in insertion order); the rest is sorted and merged back. Both parts are
-// sorted by key, so the merge gives exactly the stable sort of the whole
-// list, as the bubble passes do. Reports whether every weight is at least 1
-// and all of them add up to at most 2^31 - 1 (every real archive).
+// Sorts the leaves into sortKeys from kSortStops on, stably by descending
+// weight. The list starts in the previous build's order, and counts only
+// grow, so most leaves are already in place. One pass splits the list into
+// the leaves that keep a non-increasing run of weights (they stay, in their
+// order) and the rest (set aside, in their order); the rest is sorted by
+// insertion and merged back from the end. A leaf set aside is heavier than
+// a leaf that stayed before it, so every leaf that stayed and weighs as
+// much as it stood before it too: between equal weights the merge keeps a
+// leaf that stayed ahead, and the result is exactly the stable sort of the
+// whole list, as the bubble passes give. Reports whether every weight is at
+// least 1 and all of them add up to at most 2^31 - 1 (every real archive).
+//
+// The previous order is read from the previous build's keys, in sequence,
+// when they agree with the ranks (always, after a build or a reset);
+// otherwise, from the ranks, and the leaves are placed afresh.
 static bool sortLeaves(CodeTree* t) {
   CodeNode* nodes = t->nodes;
   const int32_t* counts = t->counts;
   const int32_t* rank = t->rank;
-  uint64_t* keys = t->sortKeys + 1;
+  for (int i = 0; i < kSortStops; ++i) t->sortKeys[i] = 0;  // heavier than any leaf
+  uint64_t* keys = t->sortKeys + kSortStops;
+  uint64_t* moved = t->movedKeys;
   int32_t least = INT32_MAX;
   int64_t total = 0;
-  for (int s = 0; s < kSymbols; ++s) {
-    const int32_t w = counts[s];
-    nodes[s].symbol = s;
-    nodes[s].weight = w;
-    nodes[s].child0 = kNoChild;
-    nodes[s].child1 = kNoChild;
-    keys[rank[s]] = leafKey(w, (uint32_t)rank[s], (uint32_t)s);
-    total += w;
-    if (w < least) least = w;
-  }
-  int16_t* moved = t->order;  // symbols set aside, sorted by key
   int kept = 0, movedCount = 0;
-  uint64_t last = 0;
-  for (int i = 0; i < kSymbols; ++i) {
-    const uint64_t k = keys[i];
-    if (k >= last) {
-      keys[kept++] = last = k;
-      continue;
+  bool fromKeys = true;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!fromKeys) {
+      for (int s = 0; s < kSymbols; ++s) {
+        nodes[s].symbol = s;
+        nodes[s].child0 = kNoChild;
+        nodes[s].child1 = kNoChild;
+        keys[rank[s]] = (uint64_t)s;
+      }
+      least = INT32_MAX;
+      total = kept = movedCount = 0;
     }
-    int at = movedCount;
-    while (at > 0 && leafKey(counts[moved[at - 1]], (uint32_t)rank[moved[at - 1]], 0) > k) --at;
-    for (int j = movedCount; j > at; --j) moved[j] = moved[j - 1];
-    moved[at] = keySymbol(k);
-    ++movedCount;
-  }
-  // Merge from the back, the larger key last.
-  for (int k = kept - 1, out = kSymbols - 1, m = movedCount - 1; m >= 0; --out) {
-    const int16_t s = moved[m];
-    const uint64_t mk = leafKey(counts[s], (uint32_t)rank[s], (uint32_t)s);
-    if (k >= 0 && keys[k] > mk) {
-      keys[out] = keys[k--];
-    } else {
-      keys[out] = mk;
-      --m;
+    // Whether a leaf stays is as good as random where leaves move, so both
+    // places are written and only the counts tell which one holds it.
+    uint64_t lastWeight = 0;
+    for (int p = 0; p < kSymbols; ++p) {
+      const uint32_t s = (uint32_t)keys[p] & (kSymbols - 1);
+      fromKeys &= rank[s] == p;
+      const int32_t w = counts[s];
+      nodes[s].weight = w;
+      total += w;
+      least = w < least ? w : least;
+      const uint64_t k = leafKey(w, s);
+      const bool stays = k >= lastWeight;
+      keys[kept] = k;
+      moved[movedCount] = k;
+      kept += stays;
+      movedCount += !stays;
+      lastWeight = stays ? k & ~kLowHalf : lastWeight;
     }
+    if (fromKeys) break;
   }
-  t->sortKeys[0] = leafKey(INT32_MAX, 0, 0);
+  for (int i = 1; i < movedCount; ++i) {
+    const uint64_t k = moved[i];
+    int at = i;
+    for (; at > 0 && heavier(k, moved[at - 1]); --at) moved[at] = moved[at - 1];
+    moved[at] = k;
+  }
+  // The stop entries before the list are heavier than any leaf.
+  int k = kept - 1, out = kSymbols - 1;
+  for (int m = movedCount - 1; m >= 0; --m) {
+    const uint64_t mk = moved[m];
+    while (heavier(mk, keys[k])) keys[out--] = keys[k--];
+    keys[out--] = mk;
+  }
   return least >= 1 && total <= INT32_MAX;
 }
 
@@ -186,12 +213,21 @@ static void mergeAnyWeights(CodeTree* t) {
 // would be heavier, and no leaf is lighter than the run).
 static void mergeCountedWeights(CodeTree* t) {
   CodeNode* inner = t->nodes + kSymbols;  // internal node i is inner[i]
-  const uint64_t* leaves = t->sortKeys;   // sorted in 1..512; 0 weighs "more than any"
+  const uint64_t* leaves = t->sortKeys + kSortStops - 1;  // sorted in 1..512; 0 weighs "more than any"
   int32_t weight[kSymbols];               // of the internal nodes, then "none left"
   int leafEnd = kSymbols;                 // leaves 1 .. leafEnd are live
   int head = 0;                           // the first internal node neither taken nor in the run
   int runLow = 0, runNext = -1;           // the run being used up: runNext down to runLow
   int32_t runWeight = 0;
+  int created = 0;
+  auto create = [&](int child1, int child0, int32_t sum) {
+    CodeNode* node = &inner[created];
+    node->symbol = 0;
+    node->child0 = (int16_t)child0;
+    node->child1 = (int16_t)child1;
+    node->weight = weight[created] = sum;
+    weight[++created] = INT32_MAX;
+  };
   // The lightest live entry, by the reference's order; sets its weight.
   auto take = [&](int32_t* w) -> int {
     if (runNext >= runLow) {
@@ -213,22 +249,34 @@ static void mergeCountedWeights(CodeTree* t) {
     --leafEnd;
     return keySymbol(leaf);
   };
-  for (int created = 0; created < kSymbols - 1; ++created) {
-    weight[created] = INT32_MAX;
+  weight[0] = INT32_MAX;
+  while (created < kSymbols - 1) {
+    // Long stretches need no choice: pairs of leaves lighter than every
+    // internal node left (while counts are young, most leaves weigh 1),
+    // and pairs from the run in use, which no leaf undercuts.
+    while (runNext > runLow) {
+      create(kSymbols + runNext, kSymbols + runNext - 1, 2 * runWeight);
+      runNext -= 2;
+    }
+    if (runNext < runLow) {
+      for (int32_t next = keyWeight(leaves[leafEnd - 1]); next < weight[head] && leafEnd >= 2;
+           next = keyWeight(leaves[leafEnd - 1])) {
+        const int32_t w1 = keyWeight(leaves[leafEnd]);
+        create(keySymbol(leaves[leafEnd]), keySymbol(leaves[leafEnd - 1]), w1 + next);
+        leafEnd -= 2;
+      }
+      if (created == kSymbols - 1) break;
+    }
     int32_t w1, w0;
     const int child1 = take(&w1);
     const int child0 = take(&w0);
-    CodeNode* node = &inner[created];
-    node->symbol = 0;
-    node->child0 = (int16_t)child0;
-    node->child1 = (int16_t)child1;
-    node->weight = weight[created] = w0 + w1;
+    create(child1, child0, w0 + w1);
   }
 }
 
 void buildCodeTree(CodeTree* t) {
   const bool counted = sortLeaves(t);
-  const uint64_t* keys = t->sortKeys + 1;
+  const uint64_t* keys = t->sortKeys + kSortStops;
   for (int p = 0; p < kSymbols; ++p) t->rank[keySymbol(keys[p])] = p;
   if (counted) {
     mergeCountedWeights(t);
@@ -258,14 +306,15 @@ void fillDecodeTable(const CodeTree* t, DecodeTable* table) {
     size <<= 1;
     const uint32_t bits = depth + 1, one = 1u << depth;
     for (const uint32_t end = tail; head < end; ++head) {
-      const CodeNode& n = nodes[queue[head] >> 16];
-      const uint32_t code = queue[head] & 0xFFFF;
-      const uint32_t c0 = (uint32_t)n.child0, c1 = (uint32_t)n.child1;
-      entries[code] = (uint16_t)(c0 << 6 | bits);
-      entries[code | one] = (uint16_t)(c1 << 6 | bits);
-      queue[tail] = c0 << 16 | code;  // kept only for an internal child
+      const uint32_t code0 = queue[head] & 0xFFFF, code1 = code0 | one;
+      uint32_t children;  // child0 in the low half (x86 is little-endian)
+      __builtin_memcpy(&children, &nodes[queue[head] >> 16].child0, sizeof children);
+      const uint32_t c0 = children & 0xFFFF, c1 = children >> 16;
+      entries[code0] = (uint16_t)(c0 << 6 | bits);
+      entries[code1] = (uint16_t)(c1 << 6 | bits);
+      queue[tail] = c0 << 16 | code0;  // kept only for an internal child
       tail += c0 >= (uint32_t)kSymbols;
-      queue[tail] = c1 << 16 | code | one;
+      queue[tail] = c1 << 16 | code1;
       tail += c1 >= (uint32_t)kSymbols;
     }
   }

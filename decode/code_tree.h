@@ -15,14 +15,18 @@ struct CodeNode {
   int16_t child1;
 };
 
+static const int kSortStops = 4;
+
 struct CodeTree {
   CodeNode nodes[kNodes];   // 0..511 leaves, 512..1022 internal, 1022 the root
   int16_t order[kSymbols];  // the build's work list; order[0] is the root after it
   int32_t counts[kSymbols]; // decoded so far in this entry, plus 1
   int32_t rank[kSymbols];   // position of each leaf after the last sort
-  // Work area of buildCodeTree: the leaves as sort keys, sorted from entry 1
-  // on; entry 0 stands for "no leaf left".
-  uint64_t sortKeys[kSymbols + 1];
+  // Work areas of buildCodeTree: the leaves as sort keys, sorted from entry
+  // kSortStops on (the entries before stand for "no leaf left"), and the
+  // keys of the leaves that the sort moves.
+  uint64_t sortKeys[kSortStops + kSymbols];
+  uint64_t movedKeys[kSymbols];
 };
 
 static const int16_t kRoot = kNodes - 1;

@@ -246,19 +246,24 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
   uint8_t* const window = d->window;
   int32_t pos = presetLength;  // writePos - base
   // Where the entry ends, counted from window[0] (capped: it only ever
-  // meets positions within the window).
+  // meets positions within the window), and the first position at which
+  // the loop must stop to slide the window or to end.
   const int64_t endPos = (int64_t)presetLength + total;
   int32_t stop = endPos > 0x7FFFFFFF ? 0x7FFFFFFF : (int32_t)endPos;
+  int32_t limit = stop < kWindowSize + 1 ? stop : kWindowSize + 1;
   uint32_t symbols = 0, nextBuild = 0;
 
   for (;;) {
-    if (pos > kWindowSize) {
+    if (pos >= limit) {
+      if (pos <= kWindowSize) break;  // the entry is complete
       slide(d, pos);
       pos -= kSlideSize;
       const int64_t left = endPos - d->base;
       stop = left > 0x7FFFFFFF ? 0x7FFFFFFF : (int32_t)left;
+      limit = stop < kWindowSize + 1 ? stop : kWindowSize + 1;
+      continue;
     }
-    if (pos >= stop || app.cancelFlag) break;
+    if (app.cancelFlag) break;
     if (symbols == nextBuild) {
       // Rebuild points: every 256 symbols up to 2,048, then every 1,024.
       nextBuild += symbols < 2048 ? 256 : 1024;
@@ -273,12 +278,19 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
       pfPumpOneMessage();
     }
 
+    // One refill serves a literal and the symbol after it (a literal or a
+    // whole match, at most 49 bits with table-length codes) when the word
+    // has 64 bits; longer codes fetch their bits as they go.
     refill(in);
-    const uint32_t s = decodeWith(in, *symbolCodes, d->symbolTree);
-    countSymbol(&d->symbolTree, (int)s);
-    if (s < 256) {
-      window[pos++] = (uint8_t)s;
-    } else {
+    for (int inWord = 0;; ++inWord) {
+      const uint32_t s = decodeWith(in, *symbolCodes, d->symbolTree);
+      countSymbol(&d->symbolTree, (int)s);
+      ++symbols;
+      if (s < 256) {
+        window[pos++] = (uint8_t)s;
+        if (kWordBits < 64 || inWord || pos >= limit || app.cancelFlag || symbols == nextBuild) break;
+        continue;
+      }
       uint32_t length = s - 254;
       if (s == 511) length = 257 + takeBits(in, 12);
       if (kWordBits < 64) refill(in);
@@ -291,8 +303,8 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
       if ((int32_t)distance > pos || (int32_t)length > stop - pos) failDamaged();
       copyMatch(window + pos, distance, length);
       pos += (int32_t)length;
+      break;
     }
-    ++symbols;
   }
 
   if (d->base == 0) captureHead(d, pos);
