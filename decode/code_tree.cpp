@@ -124,41 +124,40 @@ static bool sortLeaves(CodeTree* t) {
   for (int i = 0; i < kSortStops; ++i) t->sortKeys[i] = 0;  // heavier than any leaf
   uint64_t* keys = t->sortKeys + kSortStops;
   uint64_t* moved = t->movedKeys;
-  int32_t least = INT32_MAX;
-  int64_t total = 0;
-  int kept = 0, movedCount = 0;
-  bool fromKeys = true;
+  uint64_t *keptEnd = keys, *movedEnd = moved;
+  uint32_t mismatch = 0;
   for (int pass = 0; pass < 2; ++pass) {
-    if (!fromKeys) {
+    if (mismatch) {
       for (int s = 0; s < kSymbols; ++s) {
         nodes[s].symbol = s;
         nodes[s].child0 = kNoChild;
         nodes[s].child1 = kNoChild;
         keys[rank[s]] = (uint64_t)s;
       }
-      least = INT32_MAX;
-      total = kept = movedCount = 0;
+      keptEnd = keys;
+      movedEnd = moved;
     }
     // Whether a leaf stays is as good as random where leaves move, so both
-    // places are written and only the counts tell which one holds it.
-    uint64_t lastWeight = 0;
-    for (int p = 0; p < kSymbols; ++p) {
+    // places are written and only the ends tell which one holds it.
+    uint32_t last = 0;  // the high half of the last key that stayed
+    mismatch = 0;
+    for (uint32_t p = 0; p < (uint32_t)kSymbols; ++p) {
       const uint32_t s = (uint32_t)keys[p] & (kSymbols - 1);
-      fromKeys &= rank[s] == p;
+      mismatch |= (uint32_t)rank[s] ^ p;
       const int32_t w = counts[s];
       nodes[s].weight = w;
-      total += w;
-      least = w < least ? w : least;
       const uint64_t k = leafKey(w, s);
-      const bool stays = k >= lastWeight;
-      keys[kept] = k;
-      moved[movedCount] = k;
-      kept += stays;
-      movedCount += !stays;
-      lastWeight = stays ? k & ~kLowHalf : lastWeight;
+      const uint32_t high = (uint32_t)(k >> 32);
+      const bool stays = high >= last;
+      *keptEnd = k;
+      *movedEnd = k;
+      keptEnd += stays;
+      movedEnd += !stays;
+      last = stays ? high : last;
     }
-    if (fromKeys) break;
+    if (!mismatch) break;
   }
+  const int movedCount = (int)(movedEnd - moved);
   for (int i = 1; i < movedCount; ++i) {
     const uint64_t k = moved[i];
     int at = i;
@@ -166,13 +165,19 @@ static bool sortLeaves(CodeTree* t) {
     moved[at] = k;
   }
   // The stop entries before the list are heavier than any leaf.
-  int k = kept - 1, out = kSymbols - 1;
+  uint64_t *from = keptEnd - 1, *out = keys + kSymbols - 1;
   for (int m = movedCount - 1; m >= 0; --m) {
     const uint64_t mk = moved[m];
-    while (heavier(mk, keys[k])) keys[out--] = keys[k--];
-    keys[out--] = mk;
+    while (heavier(mk, *from)) *out-- = *from--;
+    *out-- = mk;
   }
-  return least >= 1 && total <= INT32_MAX;
+  // Every weight at least 1, and a sum that cannot pass 2^31 - 1 (else
+  // added up).
+  if (keyWeight(keys[kSymbols - 1]) < 1) return false;
+  if (keyWeight(keys[0]) <= INT32_MAX / kSymbols) return true;
+  int64_t total = 0;
+  for (int s = 0; s < kSymbols; ++s) total += counts[s];
+  return total <= INT32_MAX;
 }
 
 // Merge for any weights (zero, negative, sums that wrap): the one-step moves
@@ -293,7 +298,7 @@ void buildCodeTree(CodeTree* t) {
 // Every child gets its entry at its code's index; an internal child's entry
 // is overwritten by its own children one depth later, unless the table has
 // reached its full size: then it stays, as the node to go on from.
-void fillDecodeTable(const CodeTree* t, DecodeTable* table) {
+void fillDecodeTable(const CodeTree* t, DecodeTable* table, uint32_t maxBits) {
   const CodeNode* nodes = t->nodes;
   uint16_t* entries = table->entries;
   // Internal nodes still to expand, depth by depth: node << 16 | code.
@@ -301,7 +306,7 @@ void fillDecodeTable(const CodeTree* t, DecodeTable* table) {
   uint32_t head = 0, tail = 1;
   queue[0] = (uint32_t)kRoot << 16;
   uint32_t size = 1;
-  for (uint32_t depth = 0; head < tail && depth < (uint32_t)kDecodeTableBits; ++depth) {
+  for (uint32_t depth = 0; head < tail && depth < maxBits; ++depth) {
     __builtin_memcpy(entries + size, entries, size * sizeof entries[0]);
     size <<= 1;
     const uint32_t bits = depth + 1, one = 1u << depth;

@@ -51,17 +51,17 @@ inline void countSymbol(CodeTree* t, int s) { t->counts[s] = (int32_t)((uint32_t
 
 // The lookup table of a built tree for the decoder: indexed by the next bits
 // of the input (the first bit of a code in bit 0), as many bits as the
-// longest code needs, at most kDecodeTableBits. An entry is
-// node << 6 | bits: a leaf (node < 512, the symbol) reached after `bits`
-// bits, or for longer codes the internal node reached after
-// kDecodeTableBits bits, from which the walk goes on bit by bit.
+// longest code needs, at most maxBits (at most kDecodeTableBits). An entry
+// is node << 6 | bits: a leaf (node < 512, the symbol) reached after `bits`
+// bits, or for longer codes the internal node reached after maxBits bits,
+// from which the walk goes on bit by bit.
 #if VELLICOR_HOST_DECODER
-static const int kDecodeTableBits = 11;
+static const uint32_t kDecodeTableBits = 11;
 #else
-static const int kDecodeTableBits = 10;
+static const uint32_t kDecodeTableBits = 10;
 #endif
 struct DecodeTable {
   uint16_t entries[1 << kDecodeTableBits];
   uint32_t mask;  // table size - 1
 };
-void fillDecodeTable(const CodeTree* t, DecodeTable* table);
+void fillDecodeTable(const CodeTree* t, DecodeTable* table, uint32_t maxBits);

@@ -209,16 +209,23 @@ static const DecodeTable* firstCodes(DecoderState* d) {
   if (firstTable.mask == 0) {
     resetCodeTree(&d->symbolTree);
     buildCodeTree(&d->symbolTree);
-    fillDecodeTable(&d->symbolTree, &firstTable);
+    fillDecodeTable(&d->symbolTree, &firstTable, kDecodeTableBits);
   }
   return &firstTable;
 }
 
-static void rebuildCodes(DecoderState* d) {
+// Both trees and their tables. A table costs as much to fill as a few
+// hundred lookups save, so while the trees are rebuilt every 256 symbols
+// (before symbol 2,048) the tables are kept to 8 bits, the longer codes
+// walked on from there.
+static const uint32_t kYoungTableBits = 8;
+
+static void rebuildCodes(DecoderState* d, uint32_t symbols) {
+  const uint32_t bits = symbols < 2048 ? kYoungTableBits : kDecodeTableBits;
   buildCodeTree(&d->symbolTree);
   buildCodeTree(&d->distanceTree);
-  fillDecodeTable(&d->symbolTree, &d->symbolTable);
-  fillDecodeTable(&d->distanceTree, &d->distanceTable);
+  fillDecodeTable(&d->symbolTree, &d->symbolTable, bits);
+  fillDecodeTable(&d->distanceTree, &d->distanceTable, bits);
 }
 
 void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uint8_t* capture,
@@ -268,7 +275,7 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
       // Rebuild points: every 256 symbols up to 2,048, then every 1,024.
       nextBuild += symbols < 2048 ? 256 : 1024;
       if (symbols) {
-        rebuildCodes(d);
+        rebuildCodes(d, symbols);
         symbolCodes = &d->symbolTable;
         distanceCodes = &d->distanceTable;
       }
