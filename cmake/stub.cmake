@@ -45,18 +45,25 @@ target_compile_options(vellicor_stub PRIVATE
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/memory_routines.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
 
-# The entry point is the undecorated C name stubEntry (its symbol carries the
-# one leading underscore of 32-bit C names). libgcc is linked last only for
-# helpers the compiler may call (64-bit division, stack probes).
+# The entry point is the undecorated C name stubEntry: its symbol carries the
+# one leading underscore of 32-bit C names, and none in the 64-bit test build.
+# libgcc is linked last only for helpers the compiler may call (64-bit
+# division, stack probes).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(STUB_ENTRY_SYMBOL stubEntry)
+else()
+  set(STUB_ENTRY_SYMBOL _stubEntry)
+endif()
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_C_STANDARD_LIBRARIES "")
 target_link_options(vellicor_stub PRIVATE
   -nostdlib -s
-  -Wl,--entry=_stubEntry
+  -Wl,--entry=${STUB_ENTRY_SYMBOL}
   -Wl,--subsystem,windows
   -Wl,--gc-sections
   -Wl,--no-insert-timestamp
-  -Wl,--enable-stdcall-fixup)
+  -Wl,-Map=${CMAKE_BINARY_DIR}/vellicor_stub.map
+  $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-Wl,--enable-stdcall-fixup>)
 target_link_libraries(vellicor_stub PRIVATE kernel32 user32 gdi32 shell32 gcc)
 
 # Fill the linked image with zero bytes up to the stub size; a larger image

@@ -50,7 +50,13 @@ void openArchive(const char* path, ArchiveInfo* info) {
     cliFail(ExitIo, tr("cannot read ", "") + archiveIs() + tr(": ", "を読み込めません: ") + strerror((int)readFailure) +
                         tr(".", "。"));
 
-  if (app.expectedSize < 0 || info->fileSize < (uint64_t)app.expectedSize)
+  // A signed file (its certificate table right behind the archive) is
+  // measured without the table; the core set its logical end. Any larger
+  // file is compared whole.
+  uint64_t archiveSize = info->fileSize;
+  if (app.archiveFile.logicalEnd && info->fileSize <= 0xFFFFFFFFu) archiveSize = app.archiveFile.logicalEnd;
+  info->signatureBytes = info->fileSize - archiveSize;
+  if (app.expectedSize < 0 || archiveSize < (uint64_t)app.expectedSize)
     cliFail(ExitDamaged,
             archiveIs() + tr(" is damaged: it is smaller than when it was made (" + groupedNumber(info->fileSize) +
                                  " bytes instead of " + groupedNumber((uint32_t)app.expectedSize) +
@@ -58,7 +64,7 @@ void openArchive(const char* path, ArchiveInfo* info) {
                              "は壊れています: 作成時より小さくなっています（" + groupedNumber(info->fileSize) +
                                  " バイト、本来は " + groupedNumber((uint32_t)app.expectedSize) +
                                  " バイト）。コピーやダウンロードが途中で終わった可能性があります。"));
-  if (info->fileSize > (uint64_t)app.expectedSize)
+  if (archiveSize > (uint64_t)app.expectedSize)
     cliFail(ExitDamaged,
             archiveIs() + tr(" is damaged: it is larger than when it was made (" + groupedNumber(info->fileSize) +
                                  " bytes instead of " + groupedNumber((uint32_t)app.expectedSize) +
@@ -73,10 +79,10 @@ void openArchive(const char* path, ArchiveInfo* info) {
   readHeaderString(&app.launchFile);
   info->passwordFlags = readPasswordFields();
   uint32_t position = 0;
-  info->headerEnd = pfFilePosition(handleOf(&app.archiveFile), &position) ? position : info->fileSize;
+  info->headerEnd = pfFilePosition(handleOf(&app.archiveFile), &position) ? position : archiveSize;
 
   // Data bytes of the block stream: every 4,098 stored bytes hold 4,096.
-  const uint64_t stored = info->fileSize - info->headerEnd;
+  const uint64_t stored = archiveSize - info->headerEnd;
   const uint64_t blocks = (stored + kBlockBytes - 1) / kBlockBytes;
   cli.streamDataBytes = stored > 2 * blocks ? stored - 2 * blocks : 0;
   cli.phase = PhaseRecord;

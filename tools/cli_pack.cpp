@@ -27,6 +27,7 @@ const int kExitInterrupted = 6;
 
 const char kHelp[] =
     "usage: vellicor pack [options] -o OUT.exe INPUT...\n"
+    "       vellicor pack [options] -o OUT.exe --files-from LIST [INPUT...]\n"
     "\n"
     "Makes a self-extracting file for Windows from the INPUT files and folders.\n"
     "A folder is stored under its own name with everything below it; a file\n"
@@ -47,8 +48,28 @@ const char kHelp[] =
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
+    "  --exclude PATTERN      leave out what PATTERN matches below each INPUT folder\n"
+    "                         and among the listed paths (repeatable; see below)\n"
+    "  --files-from LIST      also store the paths listed in the file LIST ('-':\n"
+    "                         standard input), one a line, after the INPUTs and in\n"
+    "                         the list's order; each under its path as written\n"
+    "                         (relative, no '..'), a folder without its contents.\n"
+    "                         Blank lines are skipped\n"
+    "  --null                 the paths of LIST are separated by NUL bytes, as\n"
+    "                         find -print0 writes them\n"
     "  -q, --quiet            no progress and no summary\n"
     "  -h, --help             this text\n"
+    "\n"
+    "Exclusion patterns are matched against the path below each INPUT folder\n"
+    "('docs/a.txt' for site/docs/a.txt when site is the INPUT) and against each\n"
+    "listed path, with '/' between folders. '*', '?' and '[a-z]' match within one\n"
+    "name ('*' never takes a '/'); '**' as a whole name matches any number of\n"
+    "folders, none included; '\\' takes the next character as itself. A pattern\n"
+    "without '/' matches a name at any depth ('.git', '*.o'); one with '/' inside or\n"
+    "at its start is anchored at the INPUT ('docs/*.tmp', '/build'); a '/' at its\n"
+    "end matches folders only. A folder left out is left out with everything\n"
+    "below it, unread. INPUTs named on the command line are never excluded; an\n"
+    "INPUT folder left empty by exclusions is stored empty, with a warning.\n"
     "\n"
     "The password is no encryption. It only obfuscates: the data is XORed with\n"
     "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
@@ -278,6 +299,9 @@ struct Options {
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
   std::vector<std::string> inputs;
+  std::vector<std::string> listFiles;  // --files-from
+  bool nulSeparated = false;
+  PackSelection selection;
 };
 
 // Parses the command line; returns -1 to go on, else an exit code.
@@ -343,6 +367,19 @@ int parseOptions(int argc, char** argv, Options* o) {
         return kExitUsage;
       }
       o->level = (int)level;
+    } else if (a == "--exclude") {
+      std::string pattern, why;
+      if (!takeValue(&pattern)) return kExitUsage;
+      if (!addExcludePattern(&o->selection, pattern, &why)) {
+        error(why);
+        return kExitUsage;
+      }
+    } else if (a == "--files-from") {
+      std::string list;
+      if (!takeValue(&list)) return kExitUsage;
+      o->listFiles.push_back(list);
+    } else if (a == "--null") {
+      o->nulSeparated = true;
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else {
@@ -354,8 +391,12 @@ int parseOptions(int argc, char** argv, Options* o) {
     error("no output named: give -o OUT.exe (see vellicor pack --help)");
     return kExitUsage;
   }
-  if (o->inputs.empty()) {
+  if (o->inputs.empty() && o->listFiles.empty()) {
     error("nothing to pack: give one or more files or folders");
+    return kExitUsage;
+  }
+  if (o->nulSeparated && o->listFiles.empty()) {
+    error("--null describes the list of --files-from; give --files-from LIST");
     return kExitUsage;
   }
   if (o->haveComment && !o->commentFile.empty()) {
@@ -434,12 +475,23 @@ int cliPack(int argc, char** argv) {
     skipDev = outStat.st_dev;
     skipIno = outStat.st_ino;
   }
+  for (const std::string& list : o.listFiles) {
+    if (!readPathList(list, o.nulSeparated, &o.selection.listed, &why)) {
+      error(why);
+      return why.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+    }
+  }
   CollectResult inputs;
-  collectInputs(o.inputs, skipDev, skipIno, &inputs);
+  collectInputs(o.inputs, skipDev, skipIno, &inputs, &o.selection);
   for (const std::string& w : inputs.warnings) warn(w);
   if (!inputs.error.empty()) {
     error(inputs.error);
     return inputs.error.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+  }
+  if (inputs.items.empty()) {
+    error(o.selection.listed.empty() ? "nothing to pack: the lists of --files-from name no paths"
+                                     : "nothing to pack: --exclude left out every listed path");
+    return kExitUsage;
   }
   if (!settings.launchFile.empty()) {
     bool found = false;

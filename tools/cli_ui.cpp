@@ -139,6 +139,9 @@ static std::string damageDetail(bool cutShort) {
 
 static std::string partialNote() {
   if (app.outputFile.state != FileReadWrite) return "";
+  if (cli.toStdout)  // open for the whole run; `writing` tells whether a file was under way
+    return !cli.writing ? "" : tr(" Standard output holds only the first part of ", "標準出力には") + quoted(cli.currentShown) +
+           tr(".", "の途中までしか書かれていません。");
   return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
          tr(" was removed.", "は削除しました。");
 }
@@ -248,8 +251,12 @@ int pfMessageBox(MessageId id, const char* text, const char* subject, uint32_t f
     case MsgWriteFailed: {
       cli.exitCode = ExitIo;
       const uint32_t code = pendingIoError ? pendingIoError : pfLastError();
-      cliError(tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") + reasonOf(code) +
-               tr(".", "。"));
+      if (cli.toStdout)
+        cliError(tr("cannot write ", "") + quoted(cli.currentShown) +
+                 tr(" to standard output: ", "を標準出力に書き込めません: ") + reasonOf(code) + tr(".", "。"));
+      else
+        cliError(tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") +
+                 reasonOf(code) + tr(".", "。"));
       break;
     }
     case MsgFolderFailed: {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
 static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
   iconv_t cd = iconv_open(to, from);
@@ -126,6 +127,10 @@ struct Walk {
   CollectResult* r;
   uint64_t skipDev, skipIno;
   std::vector<std::pair<dev_t, ino_t>> enclosing;  // folders on the current path
+  const PackSelection* selection;  // exclusions, or null
+  size_t belowFrom;                // where the path below the current root begins
+  bool recurse;                    // a folder brings its contents (not a listed one)
+  uint64_t excluded;               // entries left out by exclusions so far
 };
 
 // ASCII letters in upper case, double-byte characters unchanged.
@@ -168,6 +173,12 @@ bool addFolderContents(Walk* w, const std::string& path, const std::string& name
   errno = 0;
   while (struct dirent* e = readdir(d)) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+    const std::string childPath = path + "/" + e->d_name;
+    if (w->selection && pathExcluded(w->selection, childPath.substr(w->belowFrom), childPath)) {
+      ++w->excluded;
+      errno = 0;
+      continue;
+    }
     Child c;
     c.host = e->d_name;
     if (!utf8ToCp932(c.host, &c.cp932)) {
@@ -218,7 +229,7 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
     in.folder = true;
     w->r->items.push_back(in);
     w->enclosing.push_back({st.st_dev, st.st_ino});
-    const bool ok = addFolderContents(w, path, name, shown);
+    const bool ok = !w->recurse || addFolderContents(w, path, name, shown);
     w->enclosing.pop_back();
     return ok;
   }
@@ -278,11 +289,54 @@ static bool checkNames(CollectResult* r, size_t from) {
   return true;
 }
 
-void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r) {
+// The paths of the lists, each stored under its path as written; one that
+// an exclusion matches (or a folder above it) is left out.
+static bool addListed(Walk* w, CollectResult* r) {
+  w->recurse = false;
+  for (const std::string& path : w->selection->listed) {
+    std::string relative, why;
+    if (!listedPathName(path, &relative, &why)) return fail(w, why);
+    if (relative.empty()) continue;  // "." (find . lists it first): the folder that holds them all
+    bool excluded = false;
+    for (size_t at = relative.find('/'); !excluded && at != std::string::npos; at = relative.find('/', at + 1))
+      excluded = pathExcluded(w->selection, relative.substr(0, at), relative.substr(0, at));
+    if (excluded || pathExcluded(w->selection, relative, relative)) {
+      ++w->excluded;
+      continue;
+    }
+    std::string cp932;
+    if (!utf8ToCp932(relative, &cp932)) return fail(w, "the name of " + path + " has no code page 932 form");
+    for (char& c : cp932)
+      if (c == '/') c = '\\';  // never a second byte: those start at 0x40
+    const size_t from = r->items.size();
+    if (!addPath(w, relative, cp932, path) || !checkNames(r, from)) return false;
+  }
+  // A listed path may also come with an input folder or twice in a list:
+  // a folder is stored once, a file twice is refused.
+  std::set<std::string> names;
+  std::vector<PackInput> once;
+  for (PackInput& in : r->items) {
+    if (names.insert(in.name).second) once.push_back(std::move(in));
+    else if (!in.folder) {
+      std::string shown = cp932ForDisplay(in.name);
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      return fail(w, "the file " + shown + " would be stored twice (named by an input and a list, or twice in a list)");
+    }
+  }
+  r->items.swap(once);
+  return true;
+}
+
+void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r,
+                   const PackSelection* selection) {
   Walk w;
   w.r = r;
   w.skipDev = skipDev;
   w.skipIno = skipIno;
+  w.selection = selection && !selection->excludes.empty() ? selection : 0;
+  w.belowFrom = 0;
+  w.recurse = true;
+  w.excluded = 0;
   std::vector<std::string> topNames;
   for (const std::string& root : roots) {
     const std::string base = rootName(root);
@@ -305,9 +359,17 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
     const size_t from = r->items.size();
     std::string path = root;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
+    w.belowFrom = path.size() + 1;
+    const uint64_t excludedBefore = w.excluded;
     if (!addPath(&w, path, cp932, root) || !checkNames(r, from)) {
       if (r->error.empty()) r->error = "cannot read " + root;
       return;
     }
+    if (w.excluded > excludedBefore && r->items.size() == from + 1 && r->items[from].folder)
+      r->warnings.push_back("everything below " + root + " was excluded; it is stored as an empty folder");
+  }
+  if (selection && !selection->listed.empty()) {
+    w.selection = selection;
+    if (!addListed(&w, r) && r->error.empty()) r->error = "cannot read a listed path";
   }
 }

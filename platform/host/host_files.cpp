@@ -166,6 +166,15 @@ bool pfFilePosition(FileHandle h, uint32_t* position) {
   return true;
 }
 
+bool pfSeekFile(FileHandle h, uint32_t position) {
+  if (lseek((int)h, (off_t)position, SEEK_SET) < 0) return fail();
+  if ((int)h == readAhead.fd) {  // what was read ahead is dropped
+    readAhead.at = readAhead.length = 0;
+    readAhead.end = position;
+  }
+  return true;
+}
+
 bool pfCloseFile(FileHandle h) {
   if ((int)h == readAhead.fd) readAhead = {-1, 0, 0, 0, 0};
   return close((int)h) == 0 || fail();

@@ -53,6 +53,44 @@ TEST_F(FileLayerTest, PendingCodesFollowTheirRules) {
   EXPECT_EQ(f.state, FileClosed);
 }
 
+// A signed archive's reader: the file ends at its logical end for size,
+// atEnd and every read; a seek reads elsewhere before that end is set.
+TEST_F(FileLayerTest, ALogicalEndShortensTheFileForReading) {
+  Bytes content(100);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = (uint8_t)i;
+  writeFileBytes(at("in"), content);
+  bind(&f, at("in").c_str());
+  openForReading(&f);
+  uint8_t buf[64];
+  readBlock(&f, buf, 10);
+  seekTo(&f, 40);
+  readBlock(&f, buf, 2);
+  EXPECT_EQ(buf[0], 40);
+  seekTo(&f, 10);
+  EXPECT_EQ(takeIoError(), 0u);
+
+  endFileAt(&f, 30, 10);
+  EXPECT_EQ(size(&f), 30);
+  EXPECT_FALSE(atEnd(&f));
+  uint32_t got = 0;
+  readBlock(&f, buf, 64, &got);  // the stream reader's short last block
+  EXPECT_EQ(got, 20u);
+  EXPECT_EQ(buf[0], 10);
+  EXPECT_EQ(buf[19], 29);
+  EXPECT_TRUE(atEnd(&f));
+  EXPECT_EQ(takeIoError(), 0u);
+  readBlock(&f, buf, 1);  // nothing is left, though the file goes on
+  EXPECT_EQ(takeIoError(), kIoShortRead);
+  close(&f);
+  seekTo(&f, 0);
+  EXPECT_EQ(takeIoError(), kIoNotOpen);
+
+  bind(&f, at("in").c_str());  // a file bound anew has its own end again
+  openForReading(&f);
+  EXPECT_EQ(size(&f), 100);
+  close(&f);
+}
+
 TEST_F(FileLayerTest, OverlongNameFailsWithoutOpeningAShortenedName) {
   std::string name = tmp.dir + "/" + std::string(300 - tmp.dir.size(), 'n');
   std::string shortened = name.substr(0, kMaxFileName);
