@@ -232,8 +232,18 @@ static const DecodeTable* firstCodes(DecoderState* d) {
 // walked on from there.
 static const uint32_t kYoungTableBits = 8;
 
+#if VELLICOR_HOST_DECODER
+void (*treeBuildObserver)(const CodeTree* tree, uint32_t tableBits);
+#endif
+
 static void rebuildCodes(DecoderState* d, uint32_t symbols) {
   const uint32_t bits = symbols < 2048 ? kYoungTableBits : kDecodeTableBits;
+#if VELLICOR_HOST_DECODER
+  if (treeBuildObserver) {
+    treeBuildObserver(&d->symbolTree, bits);
+    treeBuildObserver(&d->distanceTree, bits);
+  }
+#endif
   buildCodeTree(&d->symbolTree);
   buildCodeTree(&d->distanceTree);
   fillDecodeTable(&d->symbolTree, &d->symbolTable, bits);

@@ -46,6 +46,13 @@ struct DecoderState {
 // The decoder of the current run (allocated once per run by its owner).
 extern DecoderState* decoder;
 
+#if VELLICOR_HOST_DECODER
+// For the benchmark only (null otherwise): called before each code-tree
+// build of decodeEntry with the tree as it stands and the table bits its
+// build fills.
+extern void (*treeBuildObserver)(const CodeTree* tree, uint32_t tableBits);
+#endif
+
 // Produces `total` bytes of one file entry after `presetLength` bytes of
 // context, capturing file offsets below 16,384 into `capture`. Writes to
 // `out` unless `skip`. Stops early when the cancel flag is set. Malformed
