@@ -226,18 +226,13 @@ static const DecodeTable* firstCodes(DecoderState* d) {
   return &firstTable;
 }
 
-// Both trees and their tables. A table costs as much to fill as a few
-// hundred lookups save, so while the trees are rebuilt every 256 symbols
-// (before symbol 2,048) the tables are kept to 8 bits, the longer codes
-// walked on from there.
-static const uint32_t kYoungTableBits = 8;
-
 #if VELLICOR_HOST_DECODER
 void (*treeBuildObserver)(const CodeTree* tree, uint32_t tableBits);
 #endif
 
-static void rebuildCodes(DecoderState* d, uint32_t symbols) {
-  const uint32_t bits = symbols < 2048 ? kYoungTableBits : kDecodeTableBits;
+// Both trees and their tables.
+static void rebuildCodes(DecoderState* d) {
+  const uint32_t bits = kDecodeTableBits;
 #if VELLICOR_HOST_DECODER
   if (treeBuildObserver) {
     treeBuildObserver(&d->symbolTree, bits);
@@ -297,7 +292,7 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
       // Rebuild points: every 256 symbols up to 2,048, then every 1,024.
       nextBuild += symbols < 2048 ? 256 : 1024;
       if (symbols) {
-        rebuildCodes(d, symbols);
+        rebuildCodes(d);
         symbolCodes = &d->symbolTable;
         distanceCodes = &d->distanceTable;
       }
