@@ -227,22 +227,21 @@ static const DecodeTable* firstCodes(DecoderState* d) {
 }
 
 #if VELLICOR_HOST_DECODER
-void (*treeBuildObserver)(const CodeTree* tree, uint32_t tableBits);
+void (*rebuildHook)(bool done);
 #endif
 
 // Both trees and their tables.
 static void rebuildCodes(DecoderState* d) {
-  const uint32_t bits = kDecodeTableBits;
 #if VELLICOR_HOST_DECODER
-  if (treeBuildObserver) {
-    treeBuildObserver(&d->symbolTree, bits);
-    treeBuildObserver(&d->distanceTree, bits);
-  }
+  if (rebuildHook) rebuildHook(false);
 #endif
   buildCodeTree(&d->symbolTree);
   buildCodeTree(&d->distanceTree);
-  fillDecodeTable(&d->symbolTree, &d->symbolTable, bits);
-  fillDecodeTable(&d->distanceTree, &d->distanceTable, bits);
+  fillDecodeTable(&d->symbolTree, &d->symbolTable, kDecodeTableBits);
+  fillDecodeTable(&d->distanceTree, &d->distanceTable, kDecodeTableBits);
+#if VELLICOR_HOST_DECODER
+  if (rebuildHook) rebuildHook(true);
+#endif
 }
 
 void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uint8_t* capture,

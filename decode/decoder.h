@@ -47,10 +47,9 @@ struct DecoderState {
 extern DecoderState* decoder;
 
 #if VELLICOR_HOST_DECODER
-// For the benchmark only (null otherwise): called before each code-tree
-// build of decodeEntry with the tree as it stands and the table bits its
-// build fills.
-extern void (*treeBuildObserver)(const CodeTree* tree, uint32_t tableBits);
+// For the benchmark only (null otherwise): called at every rebuild point of
+// decodeEntry before both code trees are rebuilt (false) and after (true).
+extern void (*rebuildHook)(bool done);
 #endif
 
 // Produces `total` bytes of one file entry after `presetLength` bytes of

@@ -35,11 +35,11 @@ _vellicor() {
   case $command in
     pack)
       options="-o --output --comment --comment-file --launch --password --password-file --mask
-               --stub --level --exclude --files-from --null -q --quiet -h --help"
+               --stub --level -j --threads --exclude --files-from --null -q --quiet -h --help"
       case $prev in
         -o|--output|--comment-file|--password-file|--stub|--files-from) _vellicor_files; return ;;
         --level) COMPREPLY=($(compgen -W "1 2 3 4 5" -- "$cur")); return ;;
-        --comment|--launch|--exclude) return ;;
+        --comment|--launch|--exclude|-j|--threads) return ;;
       esac
       ;;
     list) options="--json -q --quiet --password-file -h --help" ;;

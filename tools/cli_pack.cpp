@@ -1,6 +1,7 @@
 // vellicor pack: makes a self-extracting file from files and folders.
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,9 @@ const char kHelp[] =
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
+    "  -j, --threads N        files coded on N threads at once (default: the\n"
+    "                         processors this process may use); the output is\n"
+    "                         the same for every N\n"
     "  --exclude PATTERN      leave out what PATTERN matches below each INPUT folder\n"
     "                         and among the listed paths (repeatable; see below)\n"
     "  --files-from LIST      also store the paths listed in the file LIST ('-':\n"
@@ -101,6 +107,15 @@ void installSignals() {
 }
 
 bool quiet = false;
+const int kMaxThreads = 256;
+
+// The processors this process may run on.
+int usableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? (int)n : 1;
+}
 bool progressShown = false;
 
 void clearProgress() {
@@ -226,6 +241,7 @@ struct Progress {
 
 void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
   if (!p->enabled) return;
+  p->doneBytes = archiveBytesCoded(w);
   const double t = now();
   if (!force && t - p->last < 0.1) return;
   p->last = t;
@@ -270,15 +286,27 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
     else if ((size_t)n < count) problem = "it became shorter while it was read";
     return problem.empty();
   };
-  if (readExactly(head)) {
+  if (holdsWholeFile(w, size)) {
+    // The whole file in memory, coded on whichever thread is free.
+    makeRoomFor(w, size);
+    std::vector<uint8_t> whole;
+    try {
+      whole.resize(size);
+    } catch (const std::bad_alloc&) {
+      problem = "there is not enough memory to hold it";
+    }
+    buf = whole.data();
+    uint8_t extra;
+    if (problem.empty() && readExactly(size) && readFully(fd, &extra, 1) != 0)
+      problem = "it became longer while it was read";
+    if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
+  } else if (readExactly(head)) {
     beginFileEntry(w, in.name, in.times, size, buf);
-    progress->doneBytes += head;
     for (uint32_t left = size - head; left && archiveWriterOk(w);) {
       const size_t want = left < buffer->size() ? left : buffer->size();
       if (!readExactly(want)) break;
       feedFileEntry(w, buf, want);
       left -= (uint32_t)want;
-      progress->doneBytes += want;
       drawProgress(progress, w, false);
     }
     uint8_t extra;
@@ -298,6 +326,7 @@ struct Options {
   std::string output, comment, commentFile, launch, passwordFile, stubFile;
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
+  int threads = 0;  // 0: the processors this process may use
   std::vector<std::string> inputs;
   std::vector<std::string> listFiles;  // --files-from
   bool nulSeparated = false;
@@ -367,6 +396,16 @@ int parseOptions(int argc, char** argv, Options* o) {
         return kExitUsage;
       }
       o->level = (int)level;
+    } else if (a == "-j" || a == "--threads" || (a.size() > 2 && a.compare(0, 2, "-j") == 0)) {
+      std::string v = a.size() > 2 && a[1] == 'j' ? a.substr(2) : "";
+      if (v.empty() && !takeValue(&v)) return kExitUsage;
+      char* end = 0;
+      long n = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 1 || n > kMaxThreads) {
+        error("-j takes a number of threads from 1 to 256");
+        return kExitUsage;
+      }
+      o->threads = (int)n;
     } else if (a == "--exclude") {
       std::string pattern, why;
       if (!takeValue(&pattern)) return kExitUsage;
@@ -439,6 +478,7 @@ int cliPack(int argc, char** argv) {
   ArchiveSettings settings;
   settings.stub = (const uint8_t*)stubBytes.data();
   settings.level = o.level;
+  settings.threads = o.threads ? o.threads : std::min(usableProcessors(), kMaxThreads);
   std::string why;
   if (o.haveComment && !commentToCp932(o.comment, &settings.comment, &why)) {
     error(why);
@@ -538,6 +578,12 @@ int cliPack(int argc, char** argv) {
   }
   Progress progress = {};
   progress.enabled = !quiet && isatty(2);
+  struct Waiting {
+    Progress* progress;
+    ArchiveWriter* writer;
+  } waiting = {&progress, w};
+  settings.waiting = [](void* c) { drawProgress(((Waiting*)c)->progress, ((Waiting*)c)->writer, false); };
+  settings.waitingContext = &waiting;
   for (const PackInput& in : inputs.items) {
     progress.totalBytes += in.size;
     progress.totalFiles += in.folder ? 0 : 1;
