@@ -216,6 +216,9 @@ static ALWAYS_INLINE void copyMatch(uint8_t* to, uint32_t distance, uint32_t len
 // would leave the ranks as they are); their next build starts from the
 // same counts and ranks as after a real one.
 static DecodeTable firstTable;
+// The walk on from a table's node would need the entry's own tree, which
+// is not built then: the first table must hold every 9-bit code.
+static_assert(kDecodeTableBits >= 9, "the first table must hold whole codes");
 
 static const DecodeTable* firstCodes(DecoderState* d) {
   if (firstTable.mask == 0) {
