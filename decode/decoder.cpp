@@ -19,7 +19,11 @@ DecoderState* decoder;
 // load it. So every byte taken into the word but not used belongs to the
 // current block, and the entry gives those back when it ends.
 
+#if VELLICOR_BIT_WORD_32
+typedef uint32_t BitWord;  // the 32-bit product's word, for its tests on a 64-bit host
+#else
 typedef uintptr_t BitWord;
+#endif
 static const uint32_t kWordBits = sizeof(BitWord) * 8;
 
 struct BitInput {
