@@ -33,6 +33,28 @@ ExternalProject_Add(stub64
   BUILD_ALWAYS 1
   BUILD_BYPRODUCTS ${VELLICOR_STUB64})
 
+# vellicor.exe: the command-line program for x86_64 Windows, from the same
+# sources (cmake/windows_tool.cmake), with the stub that the host's
+# vellicor embeds, so that both write the same archives. Its tests run it
+# under 64-bit Wine (tests/windows).
+if(VELLICOR_EMBED_STUB)
+  set(windows_tool_stub ${VELLICOR_EMBED_STUB})
+else()
+  set(windows_tool_stub ${VELLICOR_STUB})
+endif()
+set(VELLICOR_WINDOWS_EXE ${CMAKE_BINARY_DIR}/windows/vellicor.exe)
+ExternalProject_Add(windows_tool
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/windows
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64-tool.cmake
+             -DCMAKE_BUILD_TYPE=Release
+             -DVELLICOR_WINDOWS_TOOL=ON
+             -DVELLICOR_EMBED_STUB=${windows_tool_stub}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS 1
+  DEPENDS stub
+  BUILD_BYPRODUCTS ${VELLICOR_WINDOWS_EXE})
+
 # The core with POSIX files; the user-interface side is linked separately.
 add_library(vellicor_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/host/host_files.cpp)
 target_include_directories(vellicor_core PUBLIC ${CMAKE_SOURCE_DIR})
@@ -43,7 +65,7 @@ target_compile_definitions(vellicor_core PUBLIC VELLICOR_HOST_DECODER=1)
 add_library(vellicor_scripted_ui STATIC ${CMAKE_SOURCE_DIR}/platform/host/scripted_ui.cpp)
 target_link_libraries(vellicor_scripted_ui PUBLIC vellicor_core)
 
-foreach(dir encode tools dist tests/unit tests/e2e tests/build bench)
+foreach(dir encode tools dist tests/unit tests/e2e tests/windows tests/build bench)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

@@ -443,7 +443,8 @@ bool finishArchive(ArchiveWriter* w, uint64_t* totalSize) {
   if (!archiveWriterOk(w)) return false;
   uint8_t size[4];
   for (int i = 0; i < 4; ++i) size[i] = (uint8_t)(total >> (8 * i));
-  if (pwrite(w->fd, size, 4, kArchiveStubSize) != 4) {
+  // A seek and a write rather than pwrite, which Windows' C runtime lacks.
+  if (lseek(w->fd, kArchiveStubSize, SEEK_SET) != (off_t)kArchiveStubSize || write(w->fd, size, 4) != 4) {
     w->failed = true;
     w->ioErrno = errno ? errno : EIO;
     return false;

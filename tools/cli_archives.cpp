@@ -1,25 +1,23 @@
 #include "tools/cli_archives.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "tools/cli_ui.h"
+#include "tools/system.h"
 
 bool looksLikeArchive(const char* path) {
-  struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  FILE* f = fopen(path, "rb");
-  if (!f) return false;
+  SysFileInfo info;
+  if (!sysFileInfo(path, &info) || !info.regular) return false;
+  const int fd = sysOpenInput(path);
+  if (fd < 0) return false;
   char head[2] = {0, 0};
-  const size_t got = fread(head, 1, 2, f);
-  fclose(f);
-  return got == 2 && head[0] == 'M' && head[1] == 'Z';
+  const bool got = read(fd, head, 2) == 2;
+  close(fd);
+  return got && head[0] == 'M' && head[1] == 'Z';
 }
 
 void splitOperands(const std::vector<const char*>& rest, std::vector<const char*>* archives,
@@ -27,58 +25,21 @@ void splitOperands(const std::vector<const char*>& rest, std::vector<const char*
   for (const char* operand : rest) (looksLikeArchive(operand) ? archives : names)->push_back(operand);
 }
 
-// Everything a child writes to `fd` until it closes it.
-static std::string drain(int fd) {
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, (size_t)n);
-  }
-  return text;
-}
-
-static int waitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return ExitIo;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  const int signal = WTERMSIG(status);
-  return signal == SIGINT || signal == SIGTERM || signal == SIGHUP ? (int)ExitInterrupted : (int)ExitIo;
-}
-
 int runEachArchive(const std::vector<const char*>& archives, int (*one)(const char* archive), bool jsonArray,
                    const char* between) {
+  // A process the system started anew for one archive runs just that one.
+  if (const char* only = sysArchiveApart()) return one(only);
   int worst = ExitOk;
   std::string documents;
   for (size_t i = 0; i < archives.size() && !interruptSignal; ++i) {
     if (i && between && !jsonArray) fputs(between, stdout);
     fflush(stdout);
     fflush(stderr);
-    int pipeEnds[2] = {-1, -1};
-    if (jsonArray && pipe(pipeEnds) != 0) cliFail(ExitIo, "cannot make a pipe");
-    const pid_t pid = fork();
-    if (pid < 0) cliFail(ExitIo, "cannot start a process for the next archive");
-    if (pid == 0) {
-      if (jsonArray) {
-        close(pipeEnds[0]);
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        close(pipeEnds[1]);
-      }
-      const int code = one(archives[i]);
-      fflush(stdout);
-      exit(code);
-    }
     std::string document;
-    if (jsonArray) {
-      close(pipeEnds[1]);
-      document = drain(pipeEnds[0]);
-      close(pipeEnds[0]);
-    }
-    const int code = waitFor(pid);
+    int code = sysRunApart(one, archives[i], jsonArray, &document);
+    if (code == kApartNotStarted) cliFail(ExitIo, "cannot start a process for the next archive");
+    if (code == kApartInterrupted) code = ExitInterrupted;
+    if (code < 0) code = ExitIo;
     if (code > worst) worst = code;
     if (!document.empty()) {
       while (!document.empty() && document.back() == '\n') document.pop_back();

@@ -1,10 +1,7 @@
 // vellicor extract: the stub's extraction run (extractAll) on a terminal;
 // with NAMEs or -c, the same run over the selected entries (extractSelected).
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -18,38 +15,21 @@
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
 #include "tools/extract_selected.h"
+#include "tools/system.h"
 
 static std::string quoted(const std::string& s) { return tr("\"", "「") + s + tr("\"", "」"); }
-
-// Makes `dir` and every missing folder above it; false with errno set.
-static bool makeFolders(const std::string& dir) {
-  for (size_t at = 1; at <= dir.size(); ++at) {
-    if (at < dir.size() && dir[at] != '/') continue;
-    const std::string part = dir.substr(0, at);
-    struct stat st;
-    if (stat(part.c_str(), &st) == 0) {
-      if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-      }
-      continue;
-    }
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
 
 // Enters the target folder: the driver then works below ".\", so host paths
 // never need to be turned into code page 932.
 static void enterTarget(const char* dir) {
   if (!dir) return;
   cli.outputShown = dir;
-  if (!makeFolders(dir))
+  if (!sysMakeFolders(dir))
     cliFail(ExitIo, tr("cannot create the folder ", "フォルダ") + quoted(dir) + tr(": ", "を作れません: ") +
-                        strerror(errno) + tr(".", "。"));
-  if (chdir(dir) != 0)
+                        sysErrorText(sysLastError()) + tr(".", "。"));
+  if (!sysEnterFolder(dir))
     cliFail(ExitIo, tr("cannot enter the folder ", "フォルダ") + quoted(dir) + tr(": ", "に移動できません: ") +
-                        strerror(errno) + tr(".", "。"));
+                        sysErrorText(sysLastError()) + tr(".", "。"));
 }
 
 static std::string targetShown() { return cli.outputShown.empty() ? std::string(".") : cli.outputShown; }
@@ -80,7 +60,7 @@ int cliExtract(int argc, char** argv) {
   for (const char* name : o.operands)
     if (looksLikeArchive(name)) archivesNamed.push_back(name);
   cli.toStdout = o.toStdout;
-  if (cli.toStdout && isatty(STDOUT_FILENO))
+  if (cli.toStdout && sysIsTerminal(1))
     cliFail(ExitUsage, tr("-c writes the files' bytes to standard output, which is a terminal here; send it to "
                           "a file or a pipe instead.",
                           "-c はファイルの内容を標準出力に書きますが、標準出力が端末です。ファイルかパイプに"

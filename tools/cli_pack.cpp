@@ -1,14 +1,8 @@
 // vellicor pack: makes a self-extracting file from files and folders.
 #include <errno.h>
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +14,7 @@
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
+#include "tools/system.h"
 
 namespace {
 
@@ -82,40 +77,9 @@ const char kHelp[] =
     "with the file can recover the contents without knowing the password. Do\n"
     "not rely on it to keep anything secret.\n";
 
-// The temporary output, removed by the signal handler when interrupted.
-char tempPath[4096];
-volatile sig_atomic_t tempActive = 0;
-
-void onSignal(int sig) {
-  if (tempActive) unlink(tempPath);
-  static const char msg[] = "\nvellicor: interrupted; no output was written\n";
-  ssize_t ignored = write(2, msg, sizeof msg - 1);
-  (void)ignored;
-  (void)sig;
-  _exit(kExitInterrupted);
-}
-
-void installSignals() {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, 0);
-  sigaction(SIGTERM, &sa, 0);
-  sigaction(SIGHUP, &sa, 0);
-  sigaction(SIGPIPE, &sa, 0);
-}
-
 bool quiet = false;
 const int kMaxThreads = 256;
 
-// The processors this process may run on.
-int usableProcessors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  const long n = sysconf(_SC_NPROCESSORS_ONLN);
-  return n > 0 ? (int)n : 1;
-}
 bool progressShown = false;
 
 void clearProgress() {
@@ -134,45 +98,6 @@ void warn(const std::string& text) {
   fprintf(stderr, "vellicor pack: warning: %s\n", text.c_str());
 }
 
-bool readWholeFile(const std::string& path, std::string* out) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return false;
-  out->clear();
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  const bool ok = !ferror(f);
-  fclose(f);
-  return ok;
-}
-
-// Reads one line from the terminal without echo.
-bool promptHidden(int tty, const char* prompt, std::string* line) {
-  struct termios old, quietMode;
-  if (tcgetattr(tty, &old) != 0) return false;
-  quietMode = old;
-  quietMode.c_lflag &= ~(tcflag_t)ECHO;
-  quietMode.c_lflag |= ECHONL;
-  ssize_t ignored = write(tty, prompt, strlen(prompt));
-  (void)ignored;
-  tcsetattr(tty, TCSAFLUSH, &quietMode);
-  line->clear();
-  char c;
-  bool ok = false;
-  for (;;) {
-    ssize_t n = read(tty, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (c == '\n') {
-      ok = true;
-      break;
-    }
-    line->push_back(c);
-  }
-  tcsetattr(tty, TCSAFLUSH, &old);
-  return ok;
-}
-
 std::string firstLine(const std::string& text) {
   std::string line = text.substr(0, text.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -184,22 +109,21 @@ bool takePassword(const std::string& file, std::string* cp932) {
   std::string utf8;
   if (!file.empty()) {
     std::string text;
-    if (!readWholeFile(file, &text)) {
-      error("cannot read the password file " + file + ": " + strerror(errno));
+    if (!sysReadWholeFile(file, &text)) {
+      error("cannot read the password file " + file + ": " + sysErrorText(sysLastError()));
       return false;
     }
     utf8 = firstLine(text);
-  } else if (const char* env = getenv("VELLICOR_PASSWORD")) {
-    utf8 = env;
+  } else if (sysEnvironment("VELLICOR_PASSWORD", &utf8)) {
   } else {
-    int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
-    if (tty < 0) {
+    std::string again;
+    bool noTerminal = false;
+    bool ok = sysAskOnTerminal("Password: ", &utf8, &noTerminal) &&
+              sysAskOnTerminal("Password again: ", &again, &noTerminal);
+    if (noTerminal) {
       error("no terminal to ask for the password; use --password-file FILE or VELLICOR_PASSWORD");
       return false;
     }
-    std::string again;
-    bool ok = promptHidden(tty, "Password: ", &utf8) && promptHidden(tty, "Password again: ", &again);
-    close(tty);
     if (!ok) {
       error("no password was entered");
       return false;
@@ -220,11 +144,7 @@ bool takePassword(const std::string& file, std::string* cp932) {
   return true;
 }
 
-double now() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + t.tv_nsec / 1e9;
-}
+double now() { return sysSeconds(); }
 
 std::string mib(uint64_t bytes) {
   char buf[32];
@@ -267,10 +187,9 @@ ssize_t readFully(int fd, uint8_t* buf, size_t count) {
 
 // Stores one file; false after reporting a failure.
 bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  int fd = open(in.hostPath.c_str(), O_RDONLY | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = open(in.hostPath.c_str(), O_RDONLY);  // not ours: atime may move
+  int fd = sysOpenInput(in.hostPath);
   if (fd < 0) {
-    error("cannot read " + in.hostPath + ": " + strerror(errno));
+    error("cannot read " + in.hostPath + ": " + sysErrorText(sysLastError()));
     *exitCode = kExitIo;
     return false;
   }
@@ -460,8 +379,8 @@ int cliPack(int argc, char** argv) {
   // The stub: exactly 26,112 bytes.
   std::string stubBytes;
   if (!o.stubFile.empty()) {
-    if (!readWholeFile(o.stubFile, &stubBytes)) {
-      error("cannot read the stub " + o.stubFile + ": " + strerror(errno));
+    if (!sysReadWholeFile(o.stubFile, &stubBytes)) {
+      error("cannot read the stub " + o.stubFile + ": " + sysErrorText(sysLastError()));
       return kExitIo;
     }
   } else {
@@ -478,7 +397,7 @@ int cliPack(int argc, char** argv) {
   ArchiveSettings settings;
   settings.stub = (const uint8_t*)stubBytes.data();
   settings.level = o.level;
-  settings.threads = o.threads ? o.threads : std::min(usableProcessors(), kMaxThreads);
+  settings.threads = o.threads ? o.threads : std::min(sysProcessorCount(), kMaxThreads);
   std::string why;
   if (o.haveComment && !commentToCp932(o.comment, &settings.comment, &why)) {
     error(why);
@@ -486,8 +405,8 @@ int cliPack(int argc, char** argv) {
   }
   if (!o.commentFile.empty()) {
     std::string text;
-    if (!readWholeFile(o.commentFile, &text)) {
-      error("cannot read the comment file " + o.commentFile + ": " + strerror(errno));
+    if (!sysReadWholeFile(o.commentFile, &text)) {
+      error("cannot read the comment file " + o.commentFile + ": " + sysErrorText(sysLastError()));
       return kExitIo;
     }
     if (!commentToCp932(text, &settings.comment, &why)) {
@@ -505,15 +424,15 @@ int cliPack(int argc, char** argv) {
   }
 
   // What to store. The output itself is left out when it lies inside an input.
-  struct stat outStat;
+  SysFileInfo outInfo;
   uint64_t skipDev = ~0ull, skipIno = ~0ull;
-  if (stat(o.output.c_str(), &outStat) == 0) {
-    if (S_ISDIR(outStat.st_mode)) {
+  if (sysFileInfo(o.output, &outInfo)) {
+    if (outInfo.folder) {
       error(o.output + " is a folder; -o names the file to write");
       return kExitUsage;
     }
-    skipDev = outStat.st_dev;
-    skipIno = outStat.st_ino;
+    skipDev = outInfo.volume;
+    skipIno = outInfo.index;
   }
   for (const std::string& list : o.listFiles) {
     if (!readPathList(list, o.nulSeparated, &o.selection.listed, &why)) {
@@ -547,37 +466,20 @@ int cliPack(int argc, char** argv) {
 
   // Write beside the output and rename at the end: a failed or interrupted
   // run leaves no partial output behind.
-  std::string dir = o.output.find('/') == std::string::npos ? "." : o.output.substr(0, o.output.rfind('/') + 1);
-  std::string base = o.output.substr(o.output.rfind('/') == std::string::npos ? 0 : o.output.rfind('/') + 1);
-  std::string temp = (dir == "." ? std::string() : dir) + "." + base + ".XXXXXX";
-  if (temp.size() >= sizeof tempPath) {
-    error("the output path is too long");
-    return kExitUsage;
-  }
-  installSignals();
-  sigset_t block, previous;
-  sigemptyset(&block);
-  sigaddset(&block, SIGINT);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGHUP);
-  sigprocmask(SIG_BLOCK, &block, &previous);
-  strcpy(tempPath, temp.c_str());
-  int fd = mkstemp(tempPath);
-  if (fd >= 0) tempActive = 1;
-  sigprocmask(SIG_SETMASK, &previous, 0);
-  if (fd < 0) {
-    error("cannot create a file beside " + o.output + ": " + strerror(errno));
+  int fd = -1;
+  if (!sysBeginOutput(o.output, "\nvellicor: interrupted; no output was written\n", kExitInterrupted, &fd)) {
+    error("cannot create a file beside " + o.output + ": " + sysErrorText(sysLastError()));
     return kExitIo;
   }
 
   ArchiveWriter* w = newArchiveWriter();
   if (!w) {
     error("not enough memory");
-    unlink(tempPath);
+    sysDiscardOutput(fd);
     return kExitIo;
   }
   Progress progress = {};
-  progress.enabled = !quiet && isatty(2);
+  progress.enabled = !quiet && sysIsTerminal(2);
   struct Waiting {
     Progress* progress;
     ArchiveWriter* writer;
@@ -615,32 +517,15 @@ int cliPack(int argc, char** argv) {
       code = kExitIo;
     }
   }
-  if (ok && fsync(fd) != 0) {
-    error("cannot write " + o.output + ": " + strerror(errno));
-    ok = false;
-    code = kExitIo;
-  }
   const ArchiveStats stats = w->stats;
   freeArchiveWriter(w);
-  if (ok) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-  }
-  if (close(fd) != 0 && ok) {
-    error("cannot write " + o.output + ": " + strerror(errno));
+  if (!ok) {
+    sysDiscardOutput(fd);
+  } else if (!sysFinishOutput(fd, o.output)) {
+    error("cannot write " + o.output + ": " + sysErrorText(sysLastError()));
     ok = false;
     code = kExitIo;
   }
-  sigprocmask(SIG_BLOCK, &block, &previous);
-  if (ok && rename(tempPath, o.output.c_str()) != 0) {
-    error("cannot write " + o.output + ": " + strerror(errno));
-    ok = false;
-    code = kExitIo;
-  }
-  if (!ok) unlink(tempPath);
-  tempActive = 0;
-  sigprocmask(SIG_SETMASK, &previous, 0);
   clearProgress();
   if (!ok) return code ? code : kExitIo;
 

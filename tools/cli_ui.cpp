@@ -1,13 +1,8 @@
 #include "tools/cli_ui.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "common/app_state.h"
 #include "archive/entries.h"
@@ -16,6 +11,7 @@
 #include "fs/paths.h"
 #include "platform/platform.h"
 #include "tools/cli_text.h"
+#include "tools/system.h"
 
 CliState cli;
 volatile sig_atomic_t interruptSignal;
@@ -33,29 +29,18 @@ static void onInterrupt(int signal) {
   interruptSignal = signal;
 }
 
-static void installInterruptHandler() {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no restart: a prompt waiting for input returns at once
-  sigaction(SIGINT, &sa, 0);
-  sigaction(SIGTERM, &sa, 0);
-  sigaction(SIGHUP, &sa, 0);
-}
-
 void cliBegin(CliMode mode, bool quiet) {
   cliInitLocale();
   cli.mode = mode;
   cli.quiet = quiet;
-  cli.interactive = isatty(STDIN_FILENO);
-  cli.progress = !quiet && isatty(STDERR_FILENO);
+  cli.interactive = sysIsTerminal(0);
+  cli.progress = !quiet && sysIsTerminal(2);
   cli.overwrite = cli.interactive ? OverwriteAsk : OverwriteRefuse;
   cli.phase = PhaseOpen;
   cli.exitCode = 0;
   cli.startTime = nowSeconds();
   cli.lastDraw = 0;
-  installInterruptHandler();
+  sysCatchInterrupts(onInterrupt);
 }
 
 // ---- messages ----
@@ -101,7 +86,7 @@ static std::string reasonOf(uint32_t code) {
     case kIoShortWrite: return tr("not everything could be written", "すべてを書き込めませんでした");
     case kIoUnbound:
     case kIoNotOpen: return tr("internal file state error", "内部のファイル状態の誤り");
-    default: return code ? strerror((int)code) : tr("unknown error", "原因不明のエラー");
+    default: return code ? sysErrorText(code) : tr("unknown error", "原因不明のエラー");
   }
 }
 
@@ -154,29 +139,7 @@ static void reportDamaged(bool cutShort) {
 
 // ---- the overwrite question ----
 
-// Replacing must not write through a symbolic link that stands where the
-// file goes (it could point anywhere): the link itself is removed first.
-static void removeLinkInTheWay(const char* fullPath) {
-  std::string host;
-  if (!cp932ToUtf8(fullPath, strlen(fullPath), true, &host)) return;
-  struct stat st;
-  if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(host.c_str());
-}
-
-bool readAnswerLine(std::string* line) {
-  line->clear();
-  for (;;) {
-    char c;
-    ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) {
-      if (interruptSignal) return false;
-      continue;
-    }
-    if (n <= 0) return !line->empty();
-    if (c == '\n') return true;
-    *line += c;
-  }
-}
+bool readAnswerLine(std::string* line) { return sysReadLine("", false, line); }
 
 static int askOverwrite(const char* fullPath) {
   const std::string shown = shownPath(fullPath);
@@ -227,7 +190,9 @@ static int answerOverwrite(const char* fullPath) {
       break;
     default: answer = askOverwrite(fullPath); break;
   }
-  if (answer == kIdYes) removeLinkInTheWay(fullPath);
+  // Replacing must not write through a symbolic link that stands where the
+  // file goes (it could point anywhere): the link itself is removed first.
+  if (answer == kIdYes) sysRemoveLinkAt(fullPath);
   return answer;
 }
 
@@ -312,17 +277,7 @@ void pfExitProcess(uint32_t code) {
 
 // ---- progress ----
 
-double nowSeconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-static size_t terminalColumns() {
-  struct winsize ws;
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-  return 80;
-}
+double nowSeconds() { return sysSeconds(); }
 
 void progressStart(const std::string& shownName, uint64_t extraBytes) {
   progressName = shownName;
@@ -352,7 +307,7 @@ void progressTick() {
   char head[128];
   snprintf(head, sizeof head, "[%3u%%] %u %s, %s, %s/s  ", percent > 100 ? 100 : percent, cli.filesDone,
            tr("files", "ファイル"), humanBytes((double)bytes).c_str(), humanBytes(rate).c_str());
-  const size_t columns = terminalColumns() - 1;
+  const size_t columns = sysTerminalColumns() - 1;
   const size_t used = displayWidth(head);
   std::string line = head;
   if (used + 4 < columns) line += tailToWidth(progressName, columns - used);

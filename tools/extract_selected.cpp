@@ -1,13 +1,12 @@
 #include "tools/extract_selected.h"
 
-#include <unistd.h>
-
 #include "archive/driver.h"
 #include "common/app_state.h"
 #include "fileio/fatal.h"
 #include "fs/paths.h"
 #include "platform/platform.h"
 #include "tools/cli_ui.h"
+#include "tools/system.h"
 
 // Standard output as the run's output file. Its name is left too long to
 // open, so that the fatal exits' removal of a partly written output file
@@ -15,9 +14,10 @@
 static void bindStandardOutput() {
   bind(&app.outputFile, "");
   app.outputFile.nameTooLong = true;
-  app.outputFile.handle = (FileHandle)dup(STDOUT_FILENO);
-  app.outputFile.state = app.outputFile.handle < 0 ? FileClosed : FileReadWrite;
-  if (app.outputFile.handle < 0) failWrite();
+  fflush(stdout);
+  app.outputFile.handle = sysStandardOutputHandle();
+  app.outputFile.state = app.outputFile.handle == kNoFile ? FileClosed : FileReadWrite;
+  if (app.outputFile.handle == kNoFile) failWrite();
 }
 
 // One selected file: into its file below the target folder, or to

@@ -7,6 +7,7 @@
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/sha256.h"
+#include "tools/system.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ void version() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sysStartProcess(&argc, &argv);
   if (argc < 2) {
     usage(stderr);
     return 1;

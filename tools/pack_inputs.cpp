@@ -1,34 +1,16 @@
 #include "tools/pack_inputs.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <set>
 
-static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  out->assign(in.size() * 4 + 8, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = out->data();
-  size_t dstLeft = out->size();
-  const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (r == (size_t)-1 || srcLeft) return false;
-  out->resize(out->size() - dstLeft);
-  return true;
-}
+#include "tools/system.h"
 
-bool utf8ToCp932(const std::string& utf8, std::string* out) { return convert("UTF-8", "CP932", utf8, out); }
+bool utf8ToCp932(const std::string& utf8, std::string* out) {
+  return sysConvertText(TextUtf8, TextCp932, utf8.data(), utf8.size(), out);
+}
 
 static size_t cp932CharLength(const std::string& s, size_t i) {
   const uint8_t c = (uint8_t)s[i];
@@ -36,12 +18,32 @@ static size_t cp932CharLength(const std::string& s, size_t i) {
   return lead && i + 1 < s.size() ? 2 : 1;
 }
 
+// One name (no folders) in code page 932. Its form must hold no "\": that
+// is the folder separator of the stored names, and it would turn one name
+// into a folder and a file. A host name may hold a backslash, and the
+// conversion writes the yen sign as one (code page 932 keeps ¥ at 0x5C).
+static bool nameToCp932(const std::string& utf8, std::string* cp932, std::string* problem) {
+  if (!utf8ToCp932(utf8, cp932)) {
+    *problem = "has no code page 932 form";
+    return false;
+  }
+  for (size_t i = 0; i < cp932->size(); i += cp932CharLength(*cp932, i)) {
+    if ((*cp932)[i] != '\\') continue;
+    *problem = utf8.find('\\') != std::string::npos
+                   ? "cannot be a file name on Windows: it contains the character \\"
+                   : "cannot be a file name on Windows: code page 932 writes a character of it (such as \xC2\xA5) "
+                     "as \\, the folder separator";
+    return false;
+  }
+  return true;
+}
+
 std::string cp932ForDisplay(const std::string& cp932) {
   std::string out;
   for (size_t i = 0; i < cp932.size();) {
     const size_t n = cp932CharLength(cp932, i);
     std::string one;
-    if ((uint8_t)cp932[i] >= 0x20 && convert("CP932", "UTF-8", cp932.substr(i, n), &one)) {
+    if ((uint8_t)cp932[i] >= 0x20 && sysConvertText(TextCp932, TextUtf8, cp932.data() + i, n, &one)) {
       out += one;
     } else {
       static const char* hex = "0123456789abcdef";
@@ -126,7 +128,7 @@ namespace {
 struct Walk {
   CollectResult* r;
   uint64_t skipDev, skipIno;
-  std::vector<std::pair<dev_t, ino_t>> enclosing;  // folders on the current path
+  std::vector<std::pair<uint64_t, uint64_t>> enclosing;  // folders on the current path
   const PackSelection* selection;  // exclusions, or null
   size_t belowFrom;                // where the path below the current root begins
   bool recurse;                    // a folder brings its contents (not a listed one)
@@ -144,55 +146,33 @@ std::string foldCase(const std::string& cp932) {
   return out;
 }
 
-bool timesOf(const std::string& path, FileTimes* t) {
-  struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
-  t->lastWrite = fileTimeOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  t->lastAccess = fileTimeOf(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  // The creation time where the file system keeps one, else the last write.
-  t->creation = (sx.stx_mask & STATX_BTIME) ? fileTimeOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : t->lastWrite;
-  return true;
-}
-
 bool fail(Walk* w, const std::string& message) {
   if (w->r->error.empty()) w->r->error = message;
   return false;
 }
 
-std::string errnoText() { return strerror(errno); }
+std::string errorText() { return sysErrorText(sysLastError()); }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown);
 
 bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  DIR* d = opendir(path.c_str());
-  if (!d) return fail(w, "cannot read the folder " + shown + ": " + errnoText());
+  std::vector<std::string> names;
+  if (!sysListFolder(path, &names)) return fail(w, "cannot read the folder " + shown + ": " + errorText());
   struct Child {
     std::string host, cp932;
   };
   std::vector<Child> children;
-  errno = 0;
-  while (struct dirent* e = readdir(d)) {
-    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-    const std::string childPath = path + "/" + e->d_name;
+  for (const std::string& name : names) {
+    const std::string childPath = path + "/" + name;
     if (w->selection && pathExcluded(w->selection, childPath.substr(w->belowFrom), childPath)) {
       ++w->excluded;
-      errno = 0;
       continue;
     }
     Child c;
-    c.host = e->d_name;
-    if (!utf8ToCp932(c.host, &c.cp932)) {
-      closedir(d);
-      return fail(w, "the name of " + shown + "/" + c.host + " has no code page 932 form");
-    }
+    c.host = name;
+    std::string problem;
+    if (!nameToCp932(c.host, &c.cp932, &problem)) return fail(w, "the name of " + shown + "/" + c.host + " " + problem);
     children.push_back(c);
-    errno = 0;
-  }
-  const int readError = errno;
-  closedir(d);
-  if (readError) {
-    errno = readError;
-    return fail(w, "cannot read the folder " + shown + ": " + errnoText());
   }
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.cp932 < b.cp932; });
   // Names that differ only in letter case are one name on Windows.
@@ -211,9 +191,9 @@ bool addFolderContents(Walk* w, const std::string& path, const std::string& name
 }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
-  if ((uint64_t)st.st_dev == w->skipDev && (uint64_t)st.st_ino == w->skipIno) {
+  SysFileInfo st;
+  if (!sysFileInfo(path, &st)) return fail(w, "cannot read " + shown + ": " + errorText());
+  if (st.volume == w->skipDev && st.index == w->skipIno) {
     w->r->warnings.push_back("left out " + shown + ": it is the output file");
     return true;
   }
@@ -222,43 +202,29 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
   in.name = name;
   in.size = 0;
   in.times = {};
-  if (S_ISDIR(st.st_mode)) {
+  if (st.folder) {
     for (auto& e : w->enclosing)
-      if (e.first == st.st_dev && e.second == st.st_ino)
+      if (e.first == st.volume && e.second == st.index)
         return fail(w, shown + " leads back into an enclosing folder (a symbolic link loop)");
     in.folder = true;
     w->r->items.push_back(in);
-    w->enclosing.push_back({st.st_dev, st.st_ino});
+    w->enclosing.push_back({st.volume, st.index});
     const bool ok = !w->recurse || addFolderContents(w, path, name, shown);
     w->enclosing.pop_back();
     return ok;
   }
-  if (!S_ISREG(st.st_mode)) return fail(w, shown + " is neither a regular file nor a folder");
-  if ((uint64_t)st.st_size > kLargestStoredFile)
-    return fail(w, shown + " has " + std::to_string((uint64_t)st.st_size) +
+  if (!st.regular) return fail(w, shown + " is neither a regular file nor a folder");
+  if (st.size > kLargestStoredFile)
+    return fail(w, shown + " has " + std::to_string(st.size) +
                        " bytes; a stored file must be smaller than 2,147,483,648 bytes");
-  if (access(path.c_str(), R_OK) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
+  if (!sysCanRead(path)) return fail(w, "cannot read " + shown + ": " + errorText());
   in.folder = false;
-  in.size = (uint64_t)st.st_size;
-  if (!timesOf(path, &in.times)) return fail(w, "cannot read the times of " + shown + ": " + errnoText());
+  in.size = st.size;
+  in.times.creation = st.creation;
+  in.times.lastAccess = st.lastAccess;
+  in.times.lastWrite = st.lastWrite;
   w->r->items.push_back(in);
   return true;
-}
-
-// The name a root argument stores: its last component, or for "." and ".."
-// (and paths ending in them) the real folder's name.
-std::string rootName(const std::string& arg) {
-  std::string p = arg;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  std::string base = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
-  if (base == "." || base == ".." || base.empty() || base == "/") {
-    char* real = realpath(p.c_str(), 0);
-    if (!real) return "";
-    std::string r = real;
-    free(real);
-    base = r.substr(r.rfind('/') + 1);
-  }
-  return base;
 }
 
 }  // namespace
@@ -305,9 +271,15 @@ static bool addListed(Walk* w, CollectResult* r) {
       continue;
     }
     std::string cp932;
-    if (!utf8ToCp932(relative, &cp932)) return fail(w, "the name of " + path + " has no code page 932 form");
-    for (char& c : cp932)
-      if (c == '/') c = '\\';  // never a second byte: those start at 0x40
+    for (size_t start = 0; start <= relative.size();) {
+      size_t end = relative.find('/', start);
+      if (end == std::string::npos) end = relative.size();
+      std::string part, problem;
+      if (!nameToCp932(relative.substr(start, end - start), &part, &problem))
+        return fail(w, "the name of " + path + " " + problem);
+      cp932 += (start ? "\\" : "") + part;
+      start = end + 1;
+    }
     const size_t from = r->items.size();
     if (!addPath(w, relative, cp932, path) || !checkNames(r, from)) return false;
   }
@@ -339,14 +311,14 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
   w.excluded = 0;
   std::vector<std::string> topNames;
   for (const std::string& root : roots) {
-    const std::string base = rootName(root);
+    const std::string base = sysStoredName(root);
     if (base.empty() || base == "/") {
       r->error = "cannot store " + root + " under a name of its own; give the folder's contents instead";
       return;
     }
-    std::string cp932;
-    if (!utf8ToCp932(base, &cp932)) {
-      r->error = "the name of " + root + " has no code page 932 form";
+    std::string cp932, problem;
+    if (!nameToCp932(base, &cp932, &problem)) {
+      r->error = "the name of " + root + " " + problem;
       return;
     }
     for (const std::string& seen : topNames) {

@@ -3,9 +3,9 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "tools/name_match.h"
+#include "tools/system.h"
 
 static const MatchRules kHostRules = {EncodingUtf8, '/', false, true};
 
@@ -48,8 +48,8 @@ bool pathExcluded(const PackSelection* s, const std::string& path, const std::st
   for (const ExcludePattern& p : s->excludes) {
     if (!wildcardMatch(p.pattern.data(), p.pattern.size(), path.data(), path.size(), kHostRules)) continue;
     if (!p.foldersOnly) return true;
-    struct stat st;
-    if (stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    SysFileInfo info;
+    if (sysFileInfo(hostPath, &info) && info.folder) return true;
   }
   return false;
 }
@@ -58,21 +58,18 @@ static bool blank(const std::string& entry) { return entry.find_first_not_of(" \
 
 bool readPathList(const std::string& file, bool nulSeparated, std::vector<std::string>* paths, std::string* why) {
   const bool standardInput = file == "-";
-  FILE* f = standardInput ? stdin : fopen(file.c_str(), "rb");
   const std::string shown = standardInput ? std::string("standard input") : file;
-  if (!f) {
-    *why = "cannot read the list " + shown + ": " + strerror(errno);
-    return false;
-  }
   std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  const bool failed = ferror(f);
-  const int error = errno;
-  if (!standardInput) fclose(f);
-  if (failed) {
-    *why = "cannot read the list " + shown + ": " + strerror(error);
+  if (standardInput) {
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
+    if (ferror(stdin)) {
+      *why = "cannot read the list " + shown + ": " + strerror(errno);
+      return false;
+    }
+  } else if (!sysReadWholeFile(file, &text)) {
+    *why = "cannot read the list " + shown + ": " + sysErrorText(sysLastError());
     return false;
   }
   if (!nulSeparated && text.find('\0') != std::string::npos) {

@@ -23,7 +23,6 @@ Exit codes: 0 passed, 1 failed, 77 skipped (Wine, Xvfb or ImageMagick missing;
 with VELLICOR_REQUIRE_E2E=1 in the environment, as CI sets it, a skip fails).
 """
 import argparse
-import fcntl
 import os
 import re
 import shlex
@@ -34,8 +33,10 @@ import sys
 import threading
 import time
 
-SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from wine_setup import SKIP, WINE32_LOADER, WINE64_LOADER, ensure_prefix, wine_environment, winpath  # noqa: E402
+import wine_setup  # noqa: E402
 SCREEN = '1024x768x24'
 
 
@@ -43,18 +44,9 @@ def log(msg):
     print(f'e2e: {msg}', flush=True)
 
 
-WINE32_LOADER = '/usr/lib/wine/wine'      # Debian's wine32:i386
-WINE64_LOADER = '/usr/lib/wine/wine64'    # Debian's wine64
-
-
 def loud_skip(what):
-    bar = '!' * 72
-    required = os.environ.get('VELLICOR_REQUIRE_E2E') == '1'
-    print(f'{bar}\n!! END-TO-END TESTS SKIPPED: {what}\n'
-          f'!! The real stub was NOT tested. Run scripts/setup.sh to install Wine, Xvfb and ImageMagick.\n'
-          + ('!! VELLICOR_REQUIRE_E2E=1: a skipped end-to-end case counts as FAILED.\n' if required else '')
-          + bar, flush=True)
-    sys.exit(1 if required else SKIP)
+    wine_setup.loud_skip(f'END-TO-END TESTS SKIPPED: {what}',
+                         'The real stub was NOT tested. Run scripts/setup.sh to install Wine, Xvfb and ImageMagick.')
 
 
 def machine_runs_32bit():
@@ -105,11 +97,6 @@ def announce(kind):
     print(f'{bar}\n== {what}\n{bar}', flush=True)
 
 
-def winpath(path):
-    """Unix path -> the path Wine's Z: drive gives it."""
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
 def banner_from_texts(texts_h):
     """The product banner, decoded from the C literal in texts.h."""
     with open(texts_h, encoding='ascii', errors='replace') as f:
@@ -146,24 +133,8 @@ class Env:
         self.prefix = os.path.join(self.base, 'wineprefix' if kind != 'x86_64' else 'wineprefix64')
         self.display_file = os.path.join(self.base, 'display')
         os.makedirs(self.base, exist_ok=True)
-        self.env = dict(os.environ)
-        self.env.update({
-            'WINEPREFIX': self.prefix,
-            'WINEDEBUG': '-all',
-            'WINEARCH': 'win32' if kind != 'x86_64' else 'win64',
-            # Mono and Gecko installers would open dialogs and wait.
-            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
-            # Japanese locale: Wine's ANSI code page is then 932.
-            'LANG': 'ja_JP.UTF-8',
-            'LC_ALL': 'ja_JP.UTF-8',
-        })
-        if kind == 'x86_64':
-            # Debian's wine wrapper prefers the 32-bit loader whenever it is
-            # installed, even where it cannot run: the 64-bit one is named.
-            self.env['WINELOADER'] = WINE64_LOADER
-            self.wine = WINE64_LOADER
-        else:
-            self.wine = 'wine'
+        # Japanese locale: Wine's ANSI code page is then 932.
+        self.wine, self.env = wine_environment(self.prefix, kind, 'ja_JP.UTF-8')
         self.xvfb = None  # our own Xvfb, when no shared one is running
 
     def check_tools(self):
@@ -230,20 +201,8 @@ class Env:
 
     # --- Wine prefix -------------------------------------------------------
     def ensure_prefix(self):
-        """Creates the Wine prefix once; a lock keeps parallel runs from racing."""
-        ready = os.path.join(self.prefix, '.vellicor-ready')
-        with open(os.path.join(self.base, 'prefix.lock'), 'w') as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            if os.path.exists(ready):
-                return
-            log(f'creating the Wine prefix {self.prefix} (first run only)')
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            t0 = time.time()
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            r = subprocess.run([self.wine, 'wineboot', '-i'], env=self.env, timeout=300, **quiet)
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, **quiet)
-            if r.returncode != 0 or not os.path.exists(os.path.join(self.prefix, 'system.reg')):
-                raise SystemExit('e2e: wineboot failed to create the prefix')
+        """Creates the Wine prefix once (shared with other runs through a lock)."""
+        def virtual_desktop(quiet):
             # A virtual desktop: Wine then draws every window with its frame
             # and caption itself (there is no window manager on the display),
             # so the screenshots show what a user sees.
@@ -252,9 +211,7 @@ class Env:
                                       SCREEN.rsplit('x', 1)[0])):
                 subprocess.run([self.wine, 'reg', 'add', key, '/v', name, '/d', value, '/f'],
                                env=self.env, timeout=120, **quiet)
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, **quiet)
-            open(ready, 'w').close()
-            log(f'Wine prefix ready in {time.time() - t0:.1f} s')
+        ensure_prefix(self.wine, self.env, self.prefix, self.base, log, virtual_desktop)
 
 
 def setup(env):

@@ -182,6 +182,20 @@ TEST_F(PackCli, RefusalsLeaveNoOutput) {
   fs::remove_all(dir + "/bad");
   write("bad/aux.c", "x");
   EXPECT_EQ(pack({"-o", out, dir + "/bad"}), 1);
+  fs::remove_all(dir + "/bad");
+  // Names whose code page 932 form holds the folder separator: a yen sign
+  // (written as 0x5C) and a backslash that POSIX allows in a name. Either
+  // would be stored as a folder "bad\price" holding a file "100.txt".
+  for (const char* name : {"bad/price\xC2\xA5" "100.txt", "bad/price\\100.txt"}) {
+    write(name, "x");
+    EXPECT_EQ(pack({"-o", out, dir + "/bad"}), 1) << name;
+    fs::remove_all(dir + "/bad");
+  }
+  // A listed path is refused for its name before it is looked for (a
+  // missing file would be exit code 4).
+  write("list.txt", "ok/price\xC2\xA5" "100.txt\n");
+  EXPECT_EQ(pack({"-o", out, "--files-from", dir + "/list.txt"}), 1);
+  fs::remove(dir + "/list.txt");
   // 2,147,483,648 bytes (sparse): refused before anything is read.
   {
     int fd = ::open((dir + "/huge.bin").c_str(), O_CREAT | O_WRONLY, 0600);
