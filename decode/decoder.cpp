@@ -302,9 +302,11 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
         symbolCodes = &d->symbolTable;
         distanceCodes = &d->distanceTable;
       }
+      // Progress as far as it got, for whoever looks during the pump.
       d->writePos = d->base + pos;
       d->produced = d->writePos - presetLength;
       d->symbolCount = symbols;
+      app.consumedCount = in.blockStart + (uint32_t)(in.next - app.blockBuffer) - (in.count >> 3);
       pfPumpOneMessage();
     }
 
