@@ -51,10 +51,9 @@ add_dependencies(windows_tool stub)
 # The core with POSIX files; the user-interface side is linked separately.
 add_library(vellicor_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/host/host_files.cpp)
 target_include_directories(vellicor_core PUBLIC ${CMAKE_SOURCE_DIR})
-# Code trees: the faster build that gives the same trees, and decodeSymbol's
-# first-byte table (CodeTree grows by 512 bytes). Public, so every host
-# program and test sees the same CodeTree.
-target_compile_definitions(vellicor_core PUBLIC VELLICOR_FAST_CODE_TREES=1)
+# The decoder's host-only speed-ups (a larger lookup table per code tree).
+# Public, so every host program and test sees the same DecoderState.
+target_compile_definitions(vellicor_core PUBLIC VELLICOR_HOST_DECODER=1)
 # Scripted answers to message boxes and recorded texts, for the unit tests.
 add_library(vellicor_scripted_ui STATIC ${CMAKE_SOURCE_DIR}/platform/host/scripted_ui.cpp)
 target_link_libraries(vellicor_scripted_ui PUBLIC vellicor_core)

@@ -27,7 +27,8 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 file(GLOB HOST_WINDOWS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/host_windows/*.cpp)
 add_library(vellicor_core STATIC ${CORE_SOURCES} ${HOST_WINDOWS_SOURCES})
 target_include_directories(vellicor_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(vellicor_core PUBLIC VELLICOR_FAST_CODE_TREES=1)
+# The decoder's host-only speed-ups, as in the host build.
+target_compile_definitions(vellicor_core PUBLIC VELLICOR_HOST_DECODER=1)
 
 add_subdirectory(encode)
 add_subdirectory(tools)

@@ -10,6 +10,7 @@
 #include "archive/header.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
+#include "platform/host/host_files.h"
 #include "tools/system.h"
 
 static std::string quoted(const std::string& s) { return tr("\"", "「") + s + tr("\"", "」"); }
@@ -37,6 +38,7 @@ void openArchive(const char* path, ArchiveInfo* info) {
   bind(&app.archiveFile, "archive");
   app.archiveFile.handle = handle;
   app.archiveFile.state = FileReading;
+  hostReadAhead(app.archiveFile.handle);
 
   const uint32_t readFailure = readStubImageAndSize();
   if (readFailure == kIoShortRead)
@@ -73,7 +75,7 @@ void openArchive(const char* path, ArchiveInfo* info) {
   readHeaderString(&info->comment);
   readHeaderString(&app.launchFile);
   info->passwordFlags = readPasswordFields();
-  uint32_t position;
+  uint32_t position = 0;
   info->headerEnd = pfFilePosition(handle, &position) ? position : archiveSize;
 
   // Data bytes of the block stream: every 4,098 stored bytes hold 4,096.

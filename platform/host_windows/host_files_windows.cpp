@@ -12,6 +12,7 @@
 
 #include "platform/host_windows/wide_names.h"
 #include "platform/platform.h"
+#include "platform/host/host_files.h"
 
 static uint32_t lastError;
 
@@ -54,6 +55,11 @@ FileHandle pfOpenFile(const char* name, bool forWriting) {
   if (h == INVALID_HANDLE_VALUE) return fail(), kNoFile;
   return (FileHandle)h;
 }
+
+// The POSIX side reads the archive ahead in large pieces, to spare three
+// system calls per block; here ReadFile and the position and size queries
+// are cheap enough, and nothing is read ahead.
+void hostReadAhead(FileHandle) {}
 
 bool pfReadFile(FileHandle h, void* buffer, uint32_t count, uint32_t* got) {
   uint32_t done = 0;

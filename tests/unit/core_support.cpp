@@ -43,32 +43,50 @@ std::string SymbolComposer::codeOf(const CodeTree& t, int symbol) {
   return found;
 }
 
+// Every symbol's code of a tree, in one walk.
+static std::vector<std::string> codesOf(const CodeTree& t) {
+  std::vector<std::string> codes(kSymbols);
+  std::function<void(int, std::string)> walk = [&](int node, std::string path) {
+    const CodeNode& n = t.nodes[node];
+    if (n.child0 == kNoChild) {
+      codes[n.symbol] = path;
+      return;
+    }
+    walk(n.child0, path + "0");
+    walk(n.child1, path + "1");
+  };
+  walk(kRoot, "");
+  return codes;
+}
+
 void SymbolComposer::beforeSymbol() {
   if (isRebuildPoint(count_)) {
     buildCodeTree(&symbols_);
     buildCodeTree(&distances_);
+    symbolCodes_ = codesOf(symbols_);
+    distanceCodes_ = codesOf(distances_);
   }
   ++count_;
 }
 
-void SymbolComposer::emit(const CodeTree& t, int symbol) {
-  for (char c : codeOf(t, symbol)) sink_->bit(c == '1');
+void SymbolComposer::emit(const std::vector<std::string>& codes, int symbol) {
+  for (char c : codes[symbol]) sink_->bit(c == '1');
 }
 
 void SymbolComposer::literal(uint8_t byte) {
   beforeSymbol();
-  emit(symbols_, byte);
+  emit(symbolCodes_, byte);
   countSymbol(&symbols_, byte);
 }
 
 void SymbolComposer::match(int length, int distance) {
   beforeSymbol();
   int s = length <= 256 ? length + 254 : 511;
-  emit(symbols_, s);
+  emit(symbolCodes_, s);
   countSymbol(&symbols_, s);
   if (s == 511) sink_->bits(length - 257, 12);
   int d = (distance - 1) >> 4;
-  emit(distances_, d);
+  emit(distanceCodes_, d);
   countSymbol(&distances_, d);
   sink_->bits((distance - 1) & 15, 4);
 }

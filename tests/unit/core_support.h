@@ -31,9 +31,10 @@ class SymbolComposer {
 
  private:
   void beforeSymbol();
-  void emit(const CodeTree& t, int symbol);
+  void emit(const std::vector<std::string>& codes, int symbol);
   BitSink* sink_;
   CodeTree symbols_{}, distances_{};
+  std::vector<std::string> symbolCodes_, distanceCodes_;  // of the trees as last built
   uint32_t count_ = 0;
 };
 
