@@ -39,22 +39,21 @@ void decodeFileEntry(RunState* run, const EntryHeader* h, bool skip) {
               h->prefixLength, skip, skip ? 0 : &app.outputFile);
 }
 
-static void showStatus(StatusId id, const char* word, const ByteString* path) {
+void showEntryStatus(StatusId id, const ByteString* path) {
+  static const char* const kWords[] = {kTextProcessing, kTextSkipping, kTextExtracting};
   ByteString text = {};
-  bsAppendText(&text, word);
+  bsAppendText(&text, kWords[id]);
   bsAppend(&text, bsText(path), path->length);
   pfShowStatus(id, bsText(&text), bsText(path));
   bsRelease(&text);
 }
 
-static void makeFolders(const char* folderPath) {
+void makeFolderPathOrFail(const char* folderPath) {
   ByteString failed = {};
   if (!createFolderPath(folderPath, &failed)) failFolder(bsText(&failed));
 }
 
-// Asks before anything at `path` is replaced. Returns false when the user
-// cancels; sets *skip for No.
-static bool askOverwrite(const ByteString* path, bool* skip) {
+bool askBeforeReplacing(const ByteString* path, bool* skip) {
   *skip = false;
   if (pfProbe(bsText(path)) == kProbeNothing) return true;
   ByteString question = {};
@@ -81,17 +80,17 @@ void extractAll(const char* targetFolder) {
     readNextEntry(run, targetFolder, &h);
     if (h.isFolder) {
       bsAssign(&folder, bsText(&h.fullPath), h.fullPath.length - 1);
-      makeFolders(bsText(&folder));
+      makeFolderPathOrFail(bsText(&folder));
       continue;
     }
 
-    showStatus(StatusProcessing, kTextProcessing, &h.fullPath);
+    showEntryStatus(StatusProcessing, &h.fullPath);
     bool skip;
-    if (!askOverwrite(&h.fullPath, &skip)) break;
-    showStatus(skip ? StatusSkipping : StatusExtracting, skip ? kTextSkipping : kTextExtracting, &h.fullPath);
+    if (!askBeforeReplacing(&h.fullPath, &skip)) break;
+    showEntryStatus(skip ? StatusSkipping : StatusExtracting, &h.fullPath);
 
     folderPartOf(bsText(&h.fullPath), &folder);
-    makeFolders(bsText(&folder));
+    makeFolderPathOrFail(bsText(&folder));
 
     if (!skip) {
       bind(&app.outputFile, bsText(&h.fullPath));

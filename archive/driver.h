@@ -3,6 +3,7 @@
 #pragma once
 #include "archive/entries.h"
 #include "decode/decoder.h"
+#include "platform/platform.h"
 
 // The working state of one run, allocated once for the whole run.
 struct RunState {
@@ -25,3 +26,14 @@ void readNextEntry(RunState* run, const char* targetFolder, EntryHeader* h);
 // Copies the shared prefix into the current slot and decodes the rest
 // (skip: decoded, captured, not written).
 void decodeFileEntry(RunState* run, const EntryHeader* h, bool skip);
+
+// The steps of a run that other runs over the same entries share (the
+// tool's extraction of selected entries):
+// the progress line: the status word of `id` followed by the entry's path;
+void showEntryStatus(StatusId id, const ByteString* path);
+// every missing folder along `folderPath` made, or the run ended through
+// failFolder;
+void makeFolderPathOrFail(const char* folderPath);
+// the question before anything at `path` is replaced: false when the user
+// cancels (the cancel flag is then set), *skip set for No.
+bool askBeforeReplacing(const ByteString* path, bool* skip);

@@ -6,7 +6,10 @@
 
 // Reads the stub image (the context of the first stored file) and the
 // recorded size of the whole file into expectedSize, and starts the block
-// stream afresh. Returns the file layer's error code, 0 when both were read.
+// stream afresh. A signed file (its certificate table right behind the
+// archive) gets the archive's end as its logical end, and the image the
+// unsigned stub's header values back. Returns the file layer's error code,
+// 0 when all was read.
 uint32_t readStubImageAndSize();
 // Reads bytes up to a 0 byte. A string that runs to the end of the file
 // ends the process as a damaged file.

@@ -11,6 +11,11 @@ void resetCodeTree(CodeTree* t) {
   for (int s = 0; s < kSymbols; ++s) {
     t->counts[s] = 1;
     t->rank[s] = s;
+    // The leaves, and their order for the fast build's first sort.
+    t->nodes[s].symbol = s;
+    t->nodes[s].child0 = kNoChild;
+    t->nodes[s].child1 = kNoChild;
+    t->sortKeys[kSortStops + s] = (uint64_t)s;
   }
 }
 
@@ -79,73 +84,100 @@ void buildCodeTreeReference(CodeTree* t) {
   }
 }
 
-#if VELLICOR_FAST_CODE_TREES
-
+// ---- the fast build ----
+//
 // The same build in fewer steps. Both steps of the reference keep one
 // invariant that lets them be done differently with the same outcome: the
 // live part of the work list is always in non-increasing weight order.
 
-// Stable sort as a radix sort, which keeps the order of equal keys by its
-// nature: least significant byte first over a key that orders descending
-// weights as ascending unsigned values. Passes in which every key has the
-// same byte change nothing and are left out (counts below 65,536 need two).
-static void radixSortLeaves(CodeTree* t) {
-  // Under 4 KB of stack (the stub's frames must stay below that): keys are
-  // taken from the counts as needed, and the order list is one of the two
-  // buffers.
-  const int32_t* counts = t->counts;
-  int16_t other[kSymbols];
-  int16_t* buffers[2] = {t->order, other};
-  uint16_t histogram[4][256] = {};
-  for (int s = 0; s < kSymbols; ++s) {
-    const uint32_t key = (uint32_t)counts[s] ^ 0x7FFFFFFFu;
-    for (int b = 0; b < 4; ++b) ++histogram[b][key >> (8 * b) & 255];
-  }
-  int from = 0;
-  for (int b = 0; b < 4; ++b) {
-    uint16_t* h = histogram[b];
-    if (h[((uint32_t)counts[0] ^ 0x7FFFFFFFu) >> (8 * b) & 255] == kSymbols) continue;
-    uint16_t at = 0;
-    for (int v = 0; v < 256; ++v) {
-      const uint16_t n = h[v];
-      h[v] = at;
-      at = (uint16_t)(at + n);
-    }
-    const int16_t* src = buffers[from];
-    int16_t* dst = buffers[from ^ 1];
-    for (int p = 0; p < kSymbols; ++p) {
-      const int16_t s = src[p];
-      dst[h[((uint32_t)counts[s] ^ 0x7FFFFFFFu) >> (8 * b) & 255]++] = s;
-    }
-    from ^= 1;
-  }
-  if (from) copyBytes(t->order, other, sizeof other);
+// A leaf as one number: its weight in the high half, so that heavier leaves
+// have smaller keys (weights compare as the signed values they are), and
+// its symbol in the low half. Keys are compared by their high half only.
+static const uint64_t kLowHalf = 0xFFFFFFFFu;
+static inline uint64_t leafKey(int32_t weight, uint32_t symbol) {
+  return (uint64_t)((uint32_t)weight ^ 0x7FFFFFFFu) << 32 | symbol;
 }
+static inline int32_t keyWeight(uint64_t key) { return (int32_t)((uint32_t)(key >> 32) ^ 0x7FFFFFFFu); }
+static inline int16_t keySymbol(uint64_t key) { return (int16_t)(key & 0xFFFF); }
+// a before b in the sorted list: strictly heavier.
+static inline bool heavier(uint64_t a, uint64_t b) { return a < (b & ~kLowHalf); }
 
-// The list starts in the previous build's order, so usually only some
-// entries are out of place: insertion moves them behind the last entry of at
-// least their weight, which keeps equal weights in order. When that takes
-// too many moves the radix sort finishes the job; a list whose front part
-// is already sorted stably sorts to the same result as the list it came from.
-static void sortLeaves(CodeTree* t) {
+// Sorts the leaves into sortKeys from kSortStops on, stably by descending
+// weight. The list starts in the previous build's order, and counts only
+// grow, so most leaves are already in place. One pass splits the list into
+// the leaves that keep a non-increasing run of weights (they stay, in their
+// order) and the rest (set aside, in their order); the rest is sorted by
+// insertion and merged back from the end. A leaf set aside is heavier than
+// a leaf that stayed before it, so every leaf that stayed and weighs as
+// much as it stood before it too: between equal weights the merge keeps a
+// leaf that stayed ahead, and the result is exactly the stable sort of the
+// whole list, as the bubble passes give. Reports whether every weight is at
+// least 1 and all of them add up to at most 2^31 - 1 (every real archive).
+//
+// The previous order is read from the previous build's keys, in sequence,
+// when they agree with the ranks (always, after a build or a reset);
+// otherwise, from the ranks, and the leaves are placed afresh.
+static bool sortLeaves(CodeTree* t) {
+  CodeNode* nodes = t->nodes;
   const int32_t* counts = t->counts;
-  int16_t* order = t->order;
-  int budget = 2 * kSymbols;
-  for (int i = 1; i < kSymbols; ++i) {
-    const int16_t s = order[i];
-    const int32_t w = counts[s];
-    int j = i;
-    while (j > 0 && counts[order[j - 1]] < w) {
-      order[j] = order[j - 1];
-      --j;
+  const int32_t* rank = t->rank;
+  for (int i = 0; i < kSortStops; ++i) t->sortKeys[i] = 0;  // heavier than any leaf
+  uint64_t* keys = t->sortKeys + kSortStops;
+  uint64_t* moved = t->movedKeys;
+  uint64_t *keptEnd = keys, *movedEnd = moved;
+  uint32_t mismatch = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (mismatch) {
+      for (int s = 0; s < kSymbols; ++s) {
+        nodes[s].symbol = s;
+        nodes[s].child0 = kNoChild;
+        nodes[s].child1 = kNoChild;
+        keys[rank[s]] = (uint64_t)s;
+      }
+      keptEnd = keys;
+      movedEnd = moved;
     }
-    order[j] = s;
-    budget -= i - j;
-    if (budget < 0) {
-      radixSortLeaves(t);
-      return;
+    // Whether a leaf stays is as good as random where leaves move, so both
+    // places are written and only the ends tell which one holds it.
+    uint32_t last = 0;  // the high half of the last key that stayed
+    mismatch = 0;
+    for (uint32_t p = 0; p < (uint32_t)kSymbols; ++p) {
+      const uint32_t s = (uint32_t)keys[p] & (kSymbols - 1);
+      mismatch |= (uint32_t)rank[s] ^ p;
+      const int32_t w = counts[s];
+      nodes[s].weight = w;
+      const uint64_t k = leafKey(w, s);
+      const uint32_t high = (uint32_t)(k >> 32);
+      const bool stays = high >= last;
+      *keptEnd = k;
+      *movedEnd = k;
+      keptEnd += stays;
+      movedEnd += !stays;
+      last = stays ? high : last;
     }
+    if (!mismatch) break;
   }
+  const int movedCount = (int)(movedEnd - moved);
+  for (int i = 1; i < movedCount; ++i) {
+    const uint64_t k = moved[i];
+    int at = i;
+    for (; at > 0 && heavier(k, moved[at - 1]); --at) moved[at] = moved[at - 1];
+    moved[at] = k;
+  }
+  // The stop entries before the list are heavier than any leaf.
+  uint64_t *from = keptEnd - 1, *out = keys + kSymbols - 1;
+  for (int m = movedCount - 1; m >= 0; --m) {
+    const uint64_t mk = moved[m];
+    while (heavier(mk, *from)) *out-- = *from--;
+    *out-- = mk;
+  }
+  // Every weight at least 1, and a sum that cannot pass 2^31 - 1 (else
+  // added up).
+  if (keyWeight(keys[kSymbols - 1]) < 1) return false;
+  if (keyWeight(keys[0]) <= INT32_MAX / kSymbols) return true;
+  int64_t total = 0;
+  for (int s = 0; s < kSymbols; ++s) total += counts[s];
+  return total <= INT32_MAX;
 }
 
 // Merge for any weights (zero, negative, sums that wrap): the one-step moves
@@ -175,147 +207,131 @@ static void mergeAnyWeights(CodeTree* t) {
   }
 }
 
-// Merge when every weight is at least 1 and all of them add up to at most
-// 2^31 - 1, so no sum wraps (every real archive). Then each new node weighs
-// at least as much as the one created before it and more than either child,
-// and the work list is two queues: the sorted leaves, taken from the back,
-// and the internal nodes in creation order, taken from the front. The order
-// of equal weights follows the reference: an internal node goes behind
-// every leaf of its weight, so it is taken first; among internal nodes of
-// one weight the most recent is taken first, so a run of equal weight is
-// used up from its back (no new node can join it meanwhile: it would be
-// heavier).
+// Merge when every weight is at least 1 and no sum wraps. Then each new node
+// weighs at least as much as the one created before it and more than either
+// child, and the work list is two queues: the sorted leaves, taken from the
+// back, and the internal nodes in creation order, taken from the front. The
+// order of equal weights follows the reference: an internal node goes
+// behind every leaf of its weight, so it is taken first; among internal
+// nodes of one weight the most recent is taken first, so a run of equal
+// weight is used up from its back (no new node can join it meanwhile: it
+// would be heavier, and no leaf is lighter than the run).
 static void mergeCountedWeights(CodeTree* t) {
-  CodeNode* nodes = t->nodes;
-  const int16_t* leaves = t->order;
-  // Leaf weights by sorted position; internal node i is nodes[kSymbols + i].
-  int32_t leafWeight[kSymbols];
-  const CodeNode* inner = nodes + kSymbols;
-  for (int p = 0; p < kSymbols; ++p) leafWeight[p] = nodes[leaves[p]].weight;
-  int leafEnd = kSymbols;   // leaves[0 .. leafEnd) are live
-  int head = 0;             // internal nodes head .. created-1 are live (apart from the run below)
-  int runStart = 0, runLeft = 0;  // internal nodes runStart .. runLeft-1: the run being used up
-  bool inRun = false;
-  for (int created = 0; created < kSymbols - 1; ++created) {
-    int taken[2];
-    int32_t weight[2];
-    for (int k = 0; k < 2; ++k) {
-      const int first = inRun ? runStart : head;  // the lightest live internal node, if any
-      const bool haveInner = first < created;
-      const int32_t w = haveInner ? inner[first].weight : 0;
-      if (haveInner && (leafEnd == 0 || w <= leafWeight[leafEnd - 1])) {
-        if (!inRun) {
-          runStart = head;
-          runLeft = head + 1;
-          while (runLeft < created && inner[runLeft].weight == w) ++runLeft;
-          head = runLeft;
-          inRun = true;
-        }
-        taken[k] = kSymbols + --runLeft;
-        inRun = runLeft != runStart;
-        weight[k] = w;
-      } else {
-        --leafEnd;
-        taken[k] = leaves[leafEnd];
-        weight[k] = leafWeight[leafEnd];
-      }
-    }
-    const int32_t sum = addWeights(weight[1], weight[0]);
-    CodeNode* node = &nodes[kSymbols + created];
+  CodeNode* inner = t->nodes + kSymbols;  // internal node i is inner[i]
+  const uint64_t* leaves = t->sortKeys + kSortStops - 1;  // sorted in 1..512; 0 weighs "more than any"
+  int32_t weight[kSymbols];               // of the internal nodes, then "none left"
+  int leafEnd = kSymbols;                 // leaves 1 .. leafEnd are live
+  int head = 0;                           // the first internal node neither taken nor in the run
+  int runLow = 0, runNext = -1;           // the run being used up: runNext down to runLow
+  int32_t runWeight = 0;
+  int created = 0;
+  auto create = [&](int child1, int child0, int32_t sum) {
+    CodeNode* node = &inner[created];
     node->symbol = 0;
-    node->child0 = (int16_t)taken[1];
-    node->child1 = (int16_t)taken[0];
-    node->weight = sum;
-  }
-}
-
-// The first-byte table of decodeSymbol: for every 8-bit pattern (first bit
-// of the code in bit 0), the node that the walk reaches with those bits and
-// how many it takes: a leaf after 1 to 8 bits, else the node after 8.
-static void fillFirstByteTable(CodeTree* t) {
-  // Depth-first to depth 8; a stack item is node << 16 | depth << 8 | bits,
-  // one word, so that popping it reads what one store wrote.
-  uint32_t stack[2 * 8 + 2];
-  int top = 0;
-  stack[top++] = (uint32_t)kRoot << 16;
-  while (top) {
-    const uint32_t it = stack[--top];
-    const uint32_t node = it >> 16, depth = it >> 8 & 255, bits = it & 255;
-    const CodeNode& n = t->nodes[node];
-    if (depth == 8 || (depth > 0 && n.child0 == kNoChild)) {
-      const uint16_t entry = (uint16_t)(node << 4 | depth);
-      for (uint32_t p = bits; p < 256; p += 1u << depth) t->firstByte[p] = entry;
-      continue;
+    node->child0 = (int16_t)child0;
+    node->child1 = (int16_t)child1;
+    node->weight = weight[created] = sum;
+    weight[++created] = INT32_MAX;
+  };
+  // The lightest live entry, by the reference's order; sets its weight.
+  auto take = [&](int32_t* w) -> int {
+    if (runNext >= runLow) {
+      *w = runWeight;
+      return kSymbols + runNext--;
     }
-    stack[top++] = (uint32_t)n.child0 << 16 | (depth + 1) << 8 | bits;
-    stack[top++] = (uint32_t)n.child1 << 16 | (depth + 1) << 8 | (bits | 1u << depth);
+    const int32_t wi = weight[head];
+    const uint64_t leaf = leaves[leafEnd];
+    if (wi <= keyWeight(leaf)) {
+      *w = wi;
+      if (weight[head + 1] != wi) return kSymbols + head++;
+      runLow = head;
+      while (weight[++head] == wi) {}
+      runNext = head - 1;
+      runWeight = wi;
+      return kSymbols + runNext--;
+    }
+    *w = keyWeight(leaf);
+    --leafEnd;
+    return keySymbol(leaf);
+  };
+  weight[0] = INT32_MAX;
+  while (created < kSymbols - 1) {
+    // Long stretches need no choice: pairs of leaves lighter than every
+    // internal node left (while counts are young, most leaves weigh 1),
+    // and pairs from the run in use, which no leaf undercuts.
+    while (runNext > runLow) {
+      create(kSymbols + runNext, kSymbols + runNext - 1, 2 * runWeight);
+      runNext -= 2;
+    }
+    if (runNext < runLow) {
+      for (int32_t next = keyWeight(leaves[leafEnd - 1]); next < weight[head] && leafEnd >= 2;
+           next = keyWeight(leaves[leafEnd - 1])) {
+        const int32_t w1 = keyWeight(leaves[leafEnd]);
+        create(keySymbol(leaves[leafEnd]), keySymbol(leaves[leafEnd - 1]), w1 + next);
+        leafEnd -= 2;
+      }
+      if (created == kSymbols - 1) break;
+    }
+    int32_t w1, w0;
+    const int child1 = take(&w1);
+    const int child0 = take(&w0);
+    create(child1, child0, w0 + w1);
   }
 }
 
 void buildCodeTree(CodeTree* t) {
-  placeLeaves(t);
-  sortLeaves(t);
-  takeRanks(t);
-  bool counted = true;
-  int64_t total = 0;
-  for (int s = 0; s < kSymbols; ++s) {
-    counted = counted && t->counts[s] >= 1;
-    total += t->counts[s];
+  const bool counted = sortLeaves(t);
+  const uint64_t* keys = t->sortKeys + kSortStops;
+  for (int p = 0; p < kSymbols; ++p) t->rank[keySymbol(keys[p])] = p;
+  if (counted) {
+    mergeCountedWeights(t);
+  } else {
+    for (int p = 0; p < kSymbols; ++p) t->order[p] = keySymbol(keys[p]);
+    mergeAnyWeights(t);
   }
-  if (counted && total <= 0x7FFFFFFF) mergeCountedWeights(t);
-  else mergeAnyWeights(t);
   t->order[0] = kRoot;
-  fillFirstByteTable(t);
 }
 
-#else
+// Breadth first from the root, one depth at a time: while the codes of depth
+// d are placed, the table has 2^d entries, and it doubles (a copy of itself,
+// since the bit above a shorter code may be anything) before depth d + 1.
+// Every child gets its entry at its code's index; an internal child's entry
+// is overwritten by its own children one depth later, unless the table has
+// reached its full size: then it stays, as the node to go on from.
+void fillDecodeTable(const CodeTree* t, DecodeTable* table, uint32_t maxBits) {
+  const CodeNode* nodes = t->nodes;
+  uint16_t* entries = table->entries;
+  // Internal nodes still to expand, depth by depth: node << 16 | code.
+  uint32_t queue[kSymbols];
+  uint32_t head = 0, tail = 1;
+  queue[0] = (uint32_t)kRoot << 16;
+  uint32_t size = 1;
+  for (uint32_t depth = 0; head < tail && depth < maxBits; ++depth) {
+    __builtin_memcpy(entries + size, entries, size * sizeof entries[0]);
+    size <<= 1;
+    const uint32_t bits = depth + 1, one = 1u << depth;
+    for (const uint32_t end = tail; head < end; ++head) {
+      const uint32_t code0 = queue[head] & 0xFFFF, code1 = code0 | one;
+      uint32_t children;  // child0 in the low half (x86 is little-endian)
+      __builtin_memcpy(&children, &nodes[queue[head] >> 16].child0, sizeof children);
+      const uint32_t c0 = children & 0xFFFF, c1 = children >> 16;
+      entries[code0] = (uint16_t)(c0 << 6 | bits);
+      entries[code1] = (uint16_t)(c1 << 6 | bits);
+      queue[tail] = c0 << 16 | code0;  // kept only for an internal child
+      tail += c0 >= (uint32_t)kSymbols;
+      queue[tail] = c1 << 16 | code1;
+      tail += c1 >= (uint32_t)kSymbols;
+    }
+  }
+  table->mask = size - 1;
+}
 
-void buildCodeTree(CodeTree* t) { buildCodeTreeReference(t); }
-
-#endif
-
+// The bit-by-bit walk with the bit reader's state held in locals: one
+// stream byte is fetched when the first of its bits is needed, exactly as
+// readBit does.
 int decodeSymbol(const CodeTree* t) {
   DecoderState* d = decoder;
   const CodeNode* nodes = t->nodes;
-#if VELLICOR_FAST_CODE_TREES
-  // Up to 8 bits at once through the first-byte table, from the bits left
-  // in the current byte. Bytes are still fetched only when the walk needs
-  // their first bit: a pattern whose entry takes more bits than the byte
-  // has left goes on into the next byte, which the walk would fetch too.
-  uint32_t bits, left;
-  if (d->bitsUsed == 0) {
-    bits = readStreamByte();
-    left = 8;
-  } else {
-    bits = d->bitByte;
-    left = 8u - d->bitsUsed;
-  }
-  uint32_t entry = t->firstByte[bits & 255];
-  if ((entry & 15) > left) {
-    bits |= (uint32_t)readStreamByte() << left;
-    left += 8;
-    entry = t->firstByte[bits & 255];
-  }
-  bits >>= entry & 15;
-  left -= entry & 15;
-  int n = (int)(entry >> 4);
-  // Codes longer than 8 bits: on bit by bit.
-  while (nodes[n].child0 != kNoChild) {
-    if (left == 0) {
-      bits = readStreamByte();
-      left = 8;
-    }
-    n = bits & 1 ? nodes[n].child1 : nodes[n].child0;
-    bits >>= 1;
-    --left;
-  }
-  d->bitByte = (uint8_t)bits;
-  d->bitsUsed = (uint8_t)((8u - left) & 7);
-  return nodes[n].symbol;
-#else
-  // The bit-by-bit walk with the bit reader's state held in locals: one
-  // stream byte is fetched when the first of its bits is needed, exactly as
-  // readBit does.
   uint32_t byte = d->bitByte;
   uint32_t used = d->bitsUsed;
   int n = kRoot;
@@ -329,5 +345,4 @@ int decodeSymbol(const CodeTree* t) {
   d->bitByte = (uint8_t)byte;
   d->bitsUsed = (uint8_t)used;
   return nodes[n].symbol;
-#endif
 }

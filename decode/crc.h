@@ -10,3 +10,6 @@ void crcFeed(uint8_t byte);
 uint32_t crcStep(uint32_t reg, uint8_t byte);
 // CRC-16 of a byte run (register from 0, two zero bytes fed after it).
 uint16_t crc16(const void* bytes, uint32_t count);
+// The register after `count` bytes fed from 0: what crcStep over them
+// leaves. 0 for a block followed by its CRC.
+uint32_t crcOfBlock(const uint8_t* bytes, uint32_t count);

@@ -13,20 +13,17 @@ static void loadBlock() {
   // This read, or an untested one before it (the header's last fields),
   // failed outright: a read failure, not a short or damaged stream.
   if (pendingIoError) failRead();
-  uint32_t crc = 0;
-  const bool masked = app.passwordProtected;
-  const uint8_t* key = (const uint8_t*)bsText(&app.key);
-  const int32_t keyLength = (int32_t)app.key.length;
-  if (masked && keyLength == 0) failDamaged();  // nothing to unmask with
-  for (uint32_t j = 0; j < n; ++j) {
-    if (masked && j + 2 < n) {
+  if (app.passwordProtected) {
+    const uint8_t* key = (const uint8_t*)bsText(&app.key);
+    const int32_t keyLength = (int32_t)app.key.length;
+    if (keyLength == 0) failDamaged();  // nothing to unmask with
+    for (uint32_t j = 0; j + 2 < n; ++j) {
       app.blockBuffer[j] ^= key[app.keyPos];
       if (++app.keyPos >= keyLength) app.keyPos = 0;
     }
-    crc = crcStep(crc, app.blockBuffer[j]);
   }
-  app.crcRegister = crc;
-  if (crc != 0) failDamaged();
+  app.crcRegister = crcOfBlock(app.blockBuffer, n);
+  if (app.crcRegister != 0) failDamaged();
   app.blockDataCount = (int32_t)n - 2;
 }
 

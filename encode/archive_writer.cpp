@@ -4,6 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "archive/header.h"
 #include "encode/pack_io.h"
 
@@ -11,9 +13,13 @@ static const int kScoredCandidates = 3;
 static const uint32_t kScoredHead = 8192;  // only a file's first 8 KB can reach its preset bytes
 
 ArchiveWriter* newArchiveWriter() {
-  ArchiveWriter* w = new ArchiveWriter();
+  ArchiveWriter* w = new (std::nothrow) ArchiveWriter();
+  if (!w) return 0;
   w->encoder = newEntryEncoder();
-  if (!w->encoder) {
+  w->ownCoder = newJobCoder();
+  if (!w->encoder || !w->ownCoder) {
+    freeEntryEncoder(w->encoder);
+    freeJobCoder(w->ownCoder);
     delete w;
     return 0;
   }
@@ -22,7 +28,9 @@ ArchiveWriter* newArchiveWriter() {
 
 void freeArchiveWriter(ArchiveWriter* w) {
   if (!w) return;
+  stopJobQueue(&w->queue);
   freeEntryEncoder(w->encoder);
+  freeJobCoder(w->ownCoder);
   delete w;
 }
 
@@ -86,8 +94,30 @@ static void putLittleEndian(std::string* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out->push_back((char)(uint8_t)(value >> (8 * i)));
 }
 
+// Trials compare contexts on at most 24 KB of each file. Below the top level
+// a quick lazy parse with sizes estimated from the counts decides; at the top
+// level the bits that the built trees really spend under an optimal parse.
+static JobSettings jobSettingsFor(const ArchiveSettings& s) {
+  JobSettings j;
+  j.level = s.level;
+  const bool top = s.level >= kMaxLevel;
+  j.trialLevel = s.trialLevel ? s.trialLevel : top ? 3 : 1;
+  j.exactTrials = top;
+  j.helper = s.threads > 1;
+  return j;
+}
+
 bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings) {
   w->settings = settings;
+  stopJobQueue(&w->queue);
+  w->jobSettings = jobSettingsFor(settings);
+  w->heldNow = 0;
+  w->codedBytes = 0;
+  if (!startJobQueue(&w->queue, settings.threads > 1 ? settings.threads : 0, w->jobSettings, &w->codedBytes)) {
+    w->failed = true;
+    w->ioErrno = ENOMEM;
+    return false;
+  }
   w->fd = fd;
   w->failed = false;
   w->ioErrno = 0;
@@ -149,17 +179,7 @@ static void putName(ArchiveWriter* w, const std::string& name) {
   w->previousName = name;
 }
 
-void addFolderEntry(ArchiveWriter* w, const std::string& name) {
-  putName(w, name + "\\.");
-  ++w->stats.folders;
-}
-
 // ---- choosing the context of a file ----
-
-struct Choice {
-  uint32_t back;      // 1..255 (1 with prefix 0 is stored as back = 0)
-  uint32_t prefix;
-};
 
 static uint32_t commonPrefix(const uint8_t* a, const uint8_t* b, uint32_t most) {
   uint32_t n = 0;
@@ -176,149 +196,243 @@ static uint32_t commonPrefix(const uint8_t* a, const uint8_t* b, uint32_t most) 
 
 static uint32_t slotOf(const ArchiveWriter* w, uint32_t back) { return (w->ring.current - back) & 255; }
 
-// Bits that coding the file's bytes [prefix, end) costs against the preset of
-// this choice, plus the record bytes the choice adds.
-static uint64_t trialCost(ArchiveWriter* w, const Choice& c, const uint8_t* head, uint32_t end) {
-  const Preset preset = presetBytes(&w->ring, slotOf(w, c.back), (uint16_t)c.prefix);
-  beginEntry(w->encoder, w->settings.trialLevel, preset.bytes, (uint32_t)preset.length, end - c.prefix, 0);
-  feedEntry(w->encoder, head + c.prefix, end - c.prefix);
-  endEntry(w->encoder);
-  w->stats.trialBytes += end - c.prefix;
-  const bool stored = !(c.back == 1 && c.prefix == 0);
-  return estimatedBits(w->encoder) + (stored ? 16 : 0);
-}
-
-static Choice chooseContext(ArchiveWriter* w, uint32_t size, const uint8_t* head) {
+// The contexts worth a trial for this file, with their preset bytes, from
+// the ring as the decoder will have it before this file.
+static void prepareContexts(ArchiveWriter* w, uint32_t size, const uint8_t* head, EntryJob* job) {
+  job->contextCount = 0;
+  auto add = [&](ContextChoice c) {
+    for (int i = 0; i < job->contextCount; ++i)
+      if (job->contexts[i].back == c.back && job->contexts[i].prefix == c.prefix) return;
+    job->contexts[job->contextCount++] = c;
+  };
   const uint32_t n = w->ring.fileEntries + 1;  // this file's number in the archive
   const uint32_t maxBack = n < 255 ? n : 255;
   const uint32_t headLength = size < kSlotBytes ? size : kSlotBytes;
-  if (size == 0) return Choice{1, 0};
-
   uint32_t prefix[256];
   uint32_t bestPrefixBack = 1;
-  for (uint32_t b = 1; b <= maxBack; ++b) {
-    const HeadSlot* s = &w->ring.slots[slotOf(w, b)];
-    const uint32_t most = headLength < (uint32_t)s->length ? headLength : (uint32_t)s->length;
-    prefix[b] = commonPrefix(head, s->bytes, most);
-    if (prefix[b] > prefix[bestPrefixBack]) bestPrefixBack = b;
+  if (size) {
+    for (uint32_t b = 1; b <= maxBack; ++b) {
+      const HeadSlot* s = &w->ring.slots[slotOf(w, b)];
+      const uint32_t most = headLength < (uint32_t)s->length ? headLength : (uint32_t)s->length;
+      prefix[b] = commonPrefix(head, s->bytes, most);
+      if (prefix[b] > prefix[bestPrefixBack]) bestPrefixBack = b;
+    }
   }
-  // The whole file is the head of an earlier one: a record alone.
-  if (prefix[bestPrefixBack] == size) return Choice{bestPrefixBack, size};
-
-  Choice candidates[4 + kScoredCandidates];
-  int count = 0;
-  auto add = [&](Choice c) {
-    for (int i = 0; i < count; ++i)
-      if (candidates[i].back == c.back && candidates[i].prefix == c.prefix) return;
-    candidates[count++] = c;
-  };
-  add(Choice{1, 0});
-  if (prefix[1]) add(Choice{1, prefix[1]});
-  if (prefix[bestPrefixBack]) add(Choice{bestPrefixBack, prefix[bestPrefixBack]});
-
-  // Slots whose heads share the most sampled sequences with this file's start.
-  if (maxBack > 1) {
-    uint32_t score[256] = {};
-    const uint32_t scored = size < kScoredHead ? size : kScoredHead;
-    uint32_t bucket;
-    for (uint32_t i = 0; i + 4 <= scored; ++i) {
-      if (!sampleGram(head + i, &bucket)) continue;
-      for (int word = 0; word < 4; ++word) {
-        uint64_t bits = w->gramSlots[bucket][word];
-        while (bits) {
-          ++score[word * 64 + __builtin_ctzll(bits)];
-          bits &= bits - 1;
+  if (!size) {
+    add(ContextChoice{1, 0});
+  } else if (prefix[bestPrefixBack] == size) {
+    // The whole file is the head of an earlier one: a record alone.
+    add(ContextChoice{bestPrefixBack, size});
+  } else {
+    add(ContextChoice{1, 0});
+    if (prefix[1]) add(ContextChoice{1, prefix[1]});
+    if (prefix[bestPrefixBack]) add(ContextChoice{bestPrefixBack, prefix[bestPrefixBack]});
+    // Slots whose heads share the most sampled sequences with this file's start.
+    if (maxBack > 1) {
+      uint32_t score[256] = {};
+      const uint32_t scored = size < kScoredHead ? size : kScoredHead;
+      uint32_t bucket;
+      for (uint32_t i = 0; i + 4 <= scored; ++i) {
+        if (!sampleGram(head + i, &bucket)) continue;
+        for (int word = 0; word < 4; ++word) {
+          uint64_t bits = w->gramSlots[bucket][word];
+          while (bits) {
+            ++score[word * 64 + __builtin_ctzll(bits)];
+            bits &= bits - 1;
+          }
         }
       }
-    }
-    for (int k = 0; k < w->settings.scoredCandidates && k < kScoredCandidates; ++k) {
-      uint32_t best = 0, bestScore = 0;
-      for (uint32_t b = 1; b <= maxBack; ++b) {
-        const uint32_t s = score[slotOf(w, b)];
-        if (s > bestScore) {
-          bestScore = s;
-          best = b;
+      for (int k = 0; k < w->settings.scoredCandidates && k < kScoredCandidates; ++k) {
+        uint32_t best = 0, bestScore = 0;
+        for (uint32_t b = 1; b <= maxBack; ++b) {
+          const uint32_t sc = score[slotOf(w, b)];
+          if (sc > bestScore) {
+            bestScore = sc;
+            best = b;
+          }
         }
+        if (!best) break;
+        score[slotOf(w, best)] = 0;
+        add(ContextChoice{best, prefix[best]});
       }
-      if (!best) break;
-      score[slotOf(w, best)] = 0;
-      add(Choice{best, prefix[best]});
     }
   }
-  if (count == 1) return candidates[0];
-
-  // Code the part that the context can affect under each candidate and keep
-  // the cheapest. Bytes beyond 8 KB past the prefix cannot reach the preset.
-  uint32_t end = 0;
-  for (int i = 0; i < count; ++i) end = std::max(end, candidates[i].prefix + 8192);
-  if (end > size) end = size;
-  int best = 0;
-  uint64_t bestCost = ~0ull;
-  for (int i = 0; i < count; ++i) {
-    const uint64_t cost = trialCost(w, candidates[i], head, end);
-    if (cost < bestCost) {
-      bestCost = cost;
-      best = i;
-    }
+  job->presets.resize((size_t)job->contextCount * kPresetRoom);
+  for (int i = 0; i < job->contextCount; ++i) {
+    const Preset p = presetBytes(&w->ring, slotOf(w, job->contexts[i].back), (uint16_t)job->contexts[i].prefix);
+    job->presetLength[i] = (uint32_t)p.length;
+    memcpy(job->presets.data() + (size_t)i * kPresetRoom, p.bytes, (size_t)p.length);
   }
-  return candidates[best];
 }
 
-// ---- file entries ----
-
-void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times, uint32_t size,
-                    const uint8_t* head) {
-  const Choice choice = chooseContext(w, size, head);
-  const bool stored = !(choice.back == 1 && choice.prefix == 0);
-
-  putName(w, name);
-  std::string record;
+// A new file job: its record up to `back`, its contexts; and the ring moves
+// on with this file's head, as the decoder's will.
+static EntryJob* newFileJob(ArchiveWriter* w, const std::string& name, const FileTimes& times, uint32_t size,
+                            const uint8_t* head) {
+  EntryJob* job = new EntryJob();
+  job->folder = false;
+  job->size = size;
+  prepareContexts(w, size, head, job);
+  std::string record = nameRecordBytes(w->previousName, name);
+  record.push_back('\0');
+  w->previousName = name;
   putLittleEndian(&record, times.creation, 8);
   putLittleEndian(&record, times.lastAccess, 8);
   putLittleEndian(&record, times.lastWrite, 8);
   putLittleEndian(&record, size, 4);
-  record.push_back((char)(stored ? choice.back : 0));
-  if (stored) putLittleEndian(&record, choice.prefix, 2);
-  putAlignedBytes(&w->bits, (const uint8_t*)record.data(), record.size());
+  job->record.assign(record.begin(), record.end());
 
-  // The head ring as the decoder will have it: this file's head goes into
-  // the current slot; the referenced slot is another one.
-  const uint32_t ref = slotOf(w, choice.back);
   const uint32_t headLength = size < kSlotBytes ? size : kSlotBytes;
   setCurrentLength(&w->ring, (int32_t)size);
   if (headLength) memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);  // an empty file may have no head pointer
   learnSlotGrams(w, w->ring.current);
+  advanceHeadRing(&w->ring);
+  return job;
+}
+
+// ---- the queue of entries ----
+
+static void writeJob(ArchiveWriter* w, EntryJob* job) {
+  if (job->failed) {
+    if (!w->failed) {
+      w->failed = true;
+      w->ioErrno = ENOMEM;
+    }
+  } else if (!w->failed) {
+    putAlignedBytes(&w->bits, job->output.data(), job->output.size());
+  }
+  if (!job->folder) {
+    const ContextChoice c = job->contexts[job->chosen];
+    ++w->stats.files;
+    w->stats.inputBytes += job->size;
+    w->stats.prefixBytes += c.prefix;
+    w->stats.trialBytes += job->trialBytes;
+    if (job->size && c.prefix == job->size) ++w->stats.prefixOnlyFiles;
+    if (c.back != 1) ++w->stats.nonDefaultContext;
+    w->heldNow -= job->size;  // every file job in the queue is a held file
+  }
+  delete job;
+}
+
+// Writes the finished entries at the front of the queue; with `all`, waits
+// until the queue is empty.
+static void writeFinished(ArchiveWriter* w, bool all) {
+  for (;;) {
+    EntryJob* job = takeFinishedJob(&w->queue, all ? 100 : 0);
+    if (job) {
+      writeJob(w, job);
+      continue;
+    }
+    if (!all || !jobsInQueue(&w->queue)) return;
+    if (w->settings.waiting) w->settings.waiting(w->settings.waitingContext);
+  }
+}
+
+static void queueJob(ArchiveWriter* w, EntryJob* job) {
+  if (w->queue.workers.empty() && !job->done) {
+    // No workers: code it here and now.
+    try {
+      codeHeldJob(w->ownCoder, w->jobSettings, job, &w->codedBytes, 0, w->settings.waiting,
+                  w->settings.waitingContext);
+    } catch (const std::bad_alloc&) {
+      job->failed = true;
+    }
+    job->done = true;
+  }
+  addJob(&w->queue, job);
+  writeFinished(w, false);
+}
+
+void addFolderEntry(ArchiveWriter* w, const std::string& name) {
+  ++w->stats.folders;
+  if (!jobsInQueue(&w->queue)) {
+    putName(w, name + "\\.");
+    return;
+  }
+  EntryJob* job = new EntryJob();
+  job->folder = true;
+  std::string record = nameRecordBytes(w->previousName, name + "\\.");
+  record.push_back('\0');
+  w->previousName = name + "\\.";
+  job->output.assign(record.begin(), record.end());
+  job->done = true;
+  addJob(&w->queue, job);
+}
+
+bool holdsWholeFile(const ArchiveWriter* w, uint64_t size) { return size <= w->settings.heldBytes; }
+
+uint64_t archiveBytesCoded(const ArchiveWriter* w) { return w->codedBytes.load(std::memory_order_relaxed); }
+
+void makeRoomFor(ArchiveWriter* w, uint64_t size) {
+  const size_t most = w->queue.workers.empty() ? 1 : 16 * w->queue.workers.size();
+  writeFinished(w, false);
+  while (jobsInQueue(&w->queue) && (w->heldNow + size > w->settings.heldBytes || jobsInQueue(&w->queue) >= most)) {
+    EntryJob* job = takeFinishedJob(&w->queue, 100);
+    if (job) writeJob(w, job);
+    else if (w->settings.waiting) w->settings.waiting(w->settings.waitingContext);
+  }
+}
+
+void addHeldFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times,
+                      std::vector<uint8_t>* bytes) {
+  const uint32_t size = (uint32_t)bytes->size();
+  EntryJob* job = newFileJob(w, name, times, size, bytes->data());
+  job->bytes.swap(*bytes);
+  bytes->clear();
+  w->heldNow += size;
+  if (w->heldNow > w->stats.peakHeldBytes) w->stats.peakHeldBytes = w->heldNow;
+  queueJob(w, job);
+}
+
+// ---- streamed file entries ----
+
+void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times, uint32_t size,
+                    const uint8_t* head) {
+  writeFinished(w, true);
+  const uint32_t lookahead = size < kEntryLookahead ? size : kEntryLookahead;
+  EntryJob* job = newFileJob(w, name, times, size, head);
+  if (lookahead) job->bytes.assign(head, head + lookahead);
+  job->trialBytes = 0;
+  job->chosen = chooseJobContext(w->encoder, w->jobSettings, job);
+  const ContextChoice choice = job->contexts[job->chosen];
+  std::vector<uint8_t> record = job->record;
+  appendContextFields(&record, choice);
+  putAlignedBytes(&w->bits, record.data(), record.size());
 
   ++w->stats.files;
   w->stats.inputBytes += size;
   w->stats.prefixBytes += choice.prefix;
+  w->stats.trialBytes += job->trialBytes;
   if (size && choice.prefix == size) ++w->stats.prefixOnlyFiles;
   if (choice.back != 1) ++w->stats.nonDefaultContext;
 
-  const uint32_t lookahead = size < kEntryLookahead ? size : kEntryLookahead;
   w->inFile = true;
   w->fileLeft = size - lookahead;
   w->coding = size > choice.prefix;
-  if (!w->coding) return;
-  const Preset preset = presetBytes(&w->ring, ref, (uint16_t)choice.prefix);
-  beginEntry(w->encoder, w->settings.level, preset.bytes, (uint32_t)preset.length, size - choice.prefix, &w->bits);
-  feedEntry(w->encoder, head + choice.prefix, lookahead - choice.prefix);
+  w->codedBytes += lookahead;
+  if (w->coding) {
+    beginEntry(w->encoder, w->settings.level, job->presets.data() + (size_t)job->chosen * kPresetRoom,
+               job->presetLength[job->chosen], size - choice.prefix, &w->bits);
+    feedEntry(w->encoder, head + choice.prefix, lookahead - choice.prefix);
+  }
+  delete job;
 }
 
 void feedFileEntry(ArchiveWriter* w, const uint8_t* bytes, size_t count) {
   if (count > w->fileLeft) count = w->fileLeft;
   w->fileLeft -= (uint32_t)count;
+  w->codedBytes += count;
   if (w->coding) feedEntry(w->encoder, bytes, count);
 }
 
 void endFileEntry(ArchiveWriter* w) {
   if (w->coding) endEntry(w->encoder);
-  advanceHeadRing(&w->ring);
   w->inFile = false;
   w->coding = false;
 }
 
 bool finishArchive(ArchiveWriter* w, uint64_t* totalSize) {
+  writeFinished(w, true);
   drainBits(&w->bits);
   finishBlocks(&w->blocks);
   const uint64_t total = w->blocks.fileBytes;

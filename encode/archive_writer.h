@@ -12,6 +12,7 @@
 #include "archive/entries.h"
 #include "encode/bit_writer.h"
 #include "encode/block_writer.h"
+#include "encode/entry_jobs.h"
 #include "encode/lz_encoder.h"
 
 static const uint32_t kArchiveStubSize = 26112;
@@ -22,6 +23,8 @@ static const uint32_t kSlotBytes = 16384;
 // that the choice of preset context can affect.
 static const uint32_t kEntryLookahead = kSlotBytes + 8192;
 static const uint32_t kMaxSharedName = 257;
+// Bytes of held files that may wait in memory to be coded and written.
+static const uint64_t kDefaultHeldBytes = 64ull << 20;
 
 struct ArchiveSettings {
   const uint8_t* stub;         // kArchiveStubSize bytes; its first 16,384 are head slot 0
@@ -30,9 +33,19 @@ struct ArchiveSettings {
   uint8_t passwordFlags = 0;   // 0: no password; bit 0: the stub masks the typed text
   std::string password;        // code page 932, not empty when passwordFlags != 0
   int level = kDefaultLevel;
-  int trialLevel = 1;          // parse level of the trial codings that compare contexts
+  int trialLevel = 0;          // parse level of the trial codings that compare contexts (0: the level's own)
   int scoredCandidates = 3;    // slots picked by shared sequences for a trial (0: none)
   uint64_t sizeLimit = kLargestArchive;
+  // Threads that code held files (1: the calling thread codes everything).
+  // The archive is the same for any number.
+  int threads = 1;
+  // Held files waiting to be coded and written stay within this many bytes;
+  // a larger file is streamed through beginFileEntry.
+  uint64_t heldBytes = kDefaultHeldBytes;
+  // Called about every 100 ms while the writer waits for a worker, and after
+  // every megabyte that the calling thread codes itself (for progress).
+  void (*waiting)(void* context) = 0;
+  void* waitingContext = 0;
 };
 
 struct FileTimes {
@@ -45,6 +58,7 @@ struct ArchiveStats {
   uint64_t prefixBytes;       // bytes taken from earlier heads
   uint64_t nonDefaultContext; // files coded against another slot than the previous file's
   uint64_t trialBytes;        // bytes coded only to compare contexts
+  uint64_t peakHeldBytes;     // most bytes of held files waiting at once
 };
 
 static const uint32_t kGramBucketBits = 18;
@@ -66,6 +80,13 @@ struct ArchiveWriter {
   bool inFile;
   uint32_t fileLeft;           // bytes still to come through feedFileEntry
   bool coding;                 // the entry has coded data
+  // Entries added but not yet written: held files coded by the workers (or
+  // by this thread with one thread), and the entries queued behind them.
+  JobSettings jobSettings;
+  JobQueue queue;
+  JobCoder* ownCoder;          // codes held files when there are no workers
+  uint64_t heldNow;            // bytes of the held files in the queue
+  std::atomic<uint64_t> codedBytes;  // file bytes coded so far (progress)
   // Which slots hold which sampled 4-byte sequences of their heads: one bit
   // per slot in the bucket of each sampled sequence.
   uint64_t gramSlots[1u << kGramBucketBits][4];
@@ -81,7 +102,21 @@ void freeArchiveWriter(ArchiveWriter* w);
 bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings);
 // A folder entry; `name` is the folder's path without the trailing "\.".
 void addFolderEntry(ArchiveWriter* w, const std::string& name);
-// A file entry of `size` bytes; `head` holds its first min(size,
+// True when a file of `size` bytes goes through addHeldFileEntry; larger
+// ones go through beginFileEntry, feedFileEntry and endFileEntry.
+bool holdsWholeFile(const ArchiveWriter* w, uint64_t size);
+// Waits, writing finished entries meanwhile, until a held file of `size`
+// bytes fits within settings.heldBytes. Call before reading the file.
+void makeRoomFor(ArchiveWriter* w, uint64_t size);
+// A file entry whose whole content is in `bytes` (taken; the vector is left
+// empty). It may be coded on another thread; entries are written in the
+// order they are added.
+void addHeldFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times,
+                      std::vector<uint8_t>* bytes);
+// File bytes coded so far, across all threads (for progress).
+uint64_t archiveBytesCoded(const ArchiveWriter* w);
+// A file entry of `size` bytes, coded on the calling thread once every
+// entry before it is written; `head` holds its first min(size,
 // kEntryLookahead) bytes, the rest follows through feedFileEntry.
 void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& times, uint32_t size,
                     const uint8_t* head);

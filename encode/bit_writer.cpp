@@ -10,10 +10,17 @@ void initBitWriter(BitWriter* w, BlockWriter* sink) {
   w->used = 0;
   w->bytesDone = 0;
   w->sink = sink;
+  w->keep = 0;
+}
+
+void initBitWriterToMemory(BitWriter* w, std::vector<uint8_t>* keep) {
+  initBitWriter(w, 0);
+  w->keep = keep;
 }
 
 void drainBits(BitWriter* w) {
   if (w->sink && w->used) writeStreamBytes(w->sink, w->buffer, w->used);
+  else if (w->keep && w->used) w->keep->insert(w->keep->end(), w->buffer, w->buffer + w->used);
   w->bytesDone += w->used;
   w->used = 0;
 }

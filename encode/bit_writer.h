@@ -1,9 +1,12 @@
 // Bits in the order the decoder takes them: least significant bit of each
-// byte first. Whole bytes go on to a block writer (or are only counted, for
-// trial encodings that compare choices).
+// byte first. Whole bytes go on to a block writer, into a byte vector (an
+// entry coded on a worker thread, written out later in archive order), or
+// are only counted (trial encodings that compare choices).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+
+#include <vector>
 
 struct BlockWriter;
 
@@ -14,11 +17,14 @@ struct BitWriter {
   int32_t accBits;      // 0..31 between calls
   uint32_t used;        // whole bytes waiting in `buffer`
   uint64_t bytesDone;   // bytes already handed on (or dropped when counting)
-  BlockWriter* sink;    // null: count only
+  BlockWriter* sink;    // null: keep or count only
+  std::vector<uint8_t>* keep;  // with no sink: whole bytes are appended here
   uint8_t buffer[kBitBufferSize];
 };
 
 void initBitWriter(BitWriter* w, BlockWriter* sink);
+// Whole bytes are appended to `keep` instead of going to a block writer.
+void initBitWriterToMemory(BitWriter* w, std::vector<uint8_t>* keep);
 // Hands the whole bytes on to the sink.
 void drainBits(BitWriter* w);
 

@@ -4,19 +4,27 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 LzParams lzParamsForLevel(int level) {
   switch (level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level) {
-    case 1: return {8, 32, 1, false};
-    case 2: return {32, 128, 1, false};
-    case 3: return {16, 64, 1, true};
-    case 4: return {48, 256, 2, true};
-    default: return {256, 1024, 3, true};
+    case 1: return {8, 32, 1, false, 0};
+    case 2: return {32, 128, 1, false, 0};
+    case 3: return {16, 64, 1, true, 0};
+    case 4: return {48, 256, 2, true, 0};
+    default: return {256, 1024, 3, true, 6};
   }
 }
 
 EntryEncoder* newEntryEncoder() {
   EntryEncoder* e = (EntryEncoder*)calloc(1, sizeof(EntryEncoder));
-  if (e) e->nextBase = 1;
+  if (!e) return 0;
+  e->nextBase = 1;
+  e->window = e->buffer;
+  e->candStart = e->ownCandStart;
+  e->cands = e->ownCands;
   return e;
 }
 
@@ -33,7 +41,7 @@ static inline uint32_t hash3(const uint8_t* p) {
   return (x * 2654435761u) >> (32 - kHash3Bits);
 }
 
-static inline uint8_t* at(EntryEncoder* e, uint32_t p) { return e->buffer + (p - e->bufStart); }
+static inline const uint8_t* at(const EntryEncoder* e, uint32_t p) { return e->window + (p - e->windowStart); }
 
 // Enters every position below `upTo` whose three bytes are in the buffer.
 static inline void insertUpTo(EntryEncoder* e, uint32_t upTo) {
@@ -69,7 +77,11 @@ static inline uint32_t matchLength(const uint8_t* a, const uint8_t* b, uint32_t 
 static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* out) {
   if (maxLen < (uint32_t)kMinMatch) return 0;
   const uint32_t minPos = p - e->entryBase > (uint32_t)kMaxMatchDistance ? p - kMaxMatchDistance : e->entryBase;
-  const uint8_t* cur = at(e, p);
+  // The address of position q's byte is base + q (kept as an integer: the
+  // sum leaves the window only for positions that are never read).
+  const uintptr_t base = (uintptr_t)e->window - e->windowStart;
+  auto byteAt = [base](uint32_t q) { return (const uint8_t*)(base + q); };
+  const uint8_t* cur = byteAt(p);
   uint32_t best = 1;
   int count = 0;
   auto record = [&](uint32_t length, uint32_t c) {
@@ -81,7 +93,7 @@ static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* 
 
   uint32_t c = e->head2[cur[0] | cur[1] << 8];
   if (c >= minPos && c < p) {
-    uint32_t n = matchLength(at(e, c), cur, maxLen);
+    uint32_t n = matchLength(byteAt(c), cur, maxLen);
     if (n >= 2) record(n, c);
   }
   if (maxLen < 3 || best >= maxLen || best >= (uint32_t)e->params.niceLength) return count;
@@ -90,7 +102,7 @@ static int findMatches(EntryEncoder* e, uint32_t p, uint32_t maxLen, Candidate* 
   c = e->head3[hash3(cur)];
   int depth = e->params.chainDepth;
   while (c >= minPos && c < p && depth-- > 0) {
-    const uint8_t* cand = at(e, c);
+    const uint8_t* cand = byteAt(c);
     if (cand[best] == cur[best]) {
       uint32_t n = matchLength(cand, cur, maxLen);
       if (n > best) {
@@ -216,39 +228,45 @@ static void parseLazy(EntryEncoder* e, uint32_t segEnd) {
   e->pos = p;
 }
 
-// Finds the candidates of every position of the segment [pos, segEnd).
-static void collectCandidates(EntryEncoder* e, uint32_t segEnd) {
-  const uint32_t n = segEnd - e->pos;
+// Finds the candidates of every position of the segment [segStart, segEnd)
+// into candStart and cands. Only the hash tables change: the matches depend
+// on the bytes alone, not on the parse or the coder.
+static void collectCandidates(EntryEncoder* e, uint32_t segStart, uint32_t segEnd, uint32_t* __restrict candStart,
+                              Candidate* __restrict cands) {
+  const uint32_t n = segEnd - segStart;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   uint32_t ci = 0;
   for (uint32_t i = 0; i < n;) {
-    const uint32_t p = e->pos + i;
+    const uint32_t p = segStart + i;
     insertUpTo(e, p);
-    e->candStart[i] = ci;
+    candStart[i] = ci;
     const uint32_t maxLen = segEnd - p < (uint32_t)kMaxMatchLength ? segEnd - p : (uint32_t)kMaxMatchLength;
-    int k = findMatches(e, p, maxLen, e->cands + ci);
-    if (k && e->cands[ci + k - 1].length >= nice) {
+    int k = findMatches(e, p, maxLen, cands + ci);
+    if (k && cands[ci + k - 1].length >= nice) {
       // A long match is taken as it is: keep it alone and give the positions
       // it covers no candidates of their own.
-      const uint32_t L = e->cands[ci + k - 1].length;
-      e->cands[ci] = e->cands[ci + k - 1];
+      const uint32_t L = cands[ci + k - 1].length;
+      cands[ci] = cands[ci + k - 1];
       ci += 1;
-      for (uint32_t j = 1; j < L; ++j) e->candStart[i + j] = ci;
+      for (uint32_t j = 1; j < L; ++j) candStart[i + j] = ci;
       i += L;
     } else {
       ci += (uint32_t)k;
       ++i;
     }
   }
-  e->candStart[n] = ci;
+  candStart[n] = ci;
 }
 
 // Shortest path in bits through the segment under the current cost tables.
 // Returns the number of tokens, left in e->tokens in coding order.
+template <bool model>
 static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   const uint32_t kInf = 0xFFFFFFFFu;
-  uint32_t* cost = e->cost;
-  Candidate* reach = e->reach;
+  uint32_t* __restrict cost = e->cost;
+  Candidate* __restrict reach = e->reach;
+  const uint32_t* __restrict candStart = e->candStart;
+  const Candidate* __restrict cands = e->cands;
   const uint32_t nice = (uint32_t)e->params.niceLength;
   cost[0] = 0;
   for (uint32_t i = 1; i <= n; ++i) cost[i] = kInf;
@@ -256,6 +274,10 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
   const uint16_t* symbolCost = e->parseSymbolCost;
   const uint16_t* distanceCost = e->parseDistanceCost;
   for (uint32_t i = 0; i < n; ++i) {
+    if (model) {
+      symbolCost = e->modelSymbolCost[e->intervalAt[i]];
+      distanceCost = e->modelDistanceCost[e->intervalAt[i]];
+    }
     const uint32_t base = cost[i];
     const uint32_t lit = base + symbolCost[bytes[i]];
     if (lit < cost[i + 1]) {
@@ -263,8 +285,9 @@ static uint32_t shortestParse(EntryEncoder* e, uint32_t n) {
       reach[i + 1] = Candidate{1, 0};
     }
     uint32_t shorter = 1;
-    for (uint32_t k = e->candStart[i]; k < e->candStart[i + 1]; ++k) {
-      const Candidate c = e->cands[k];
+    const uint32_t lastCandidate = candStart[i + 1];
+    for (uint32_t k = candStart[i]; k < lastCandidate; ++k) {
+      const Candidate c = cands[k];
       const uint32_t dc = base + distanceCost[distanceSymbol(c.distance)] + 4 * kBit;
       uint32_t from = c.length >= nice ? c.length : shorter + 1;
       for (uint32_t l = from; l <= c.length; ++l) {
@@ -316,9 +339,86 @@ static void segmentCosts(EntryEncoder* e, const Candidate* tokens, uint32_t coun
   entropyCosts(distances, e->parseDistanceCost);
 }
 
-static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
+// Runs the adaptive model over the segment's tokens as the coder will: the
+// same counts, the same rebuild points, trees built by the decoder's build.
+// Returns the exact bits the tokens cost and leaves each stretch's prices
+// (and the stretch of every position) for the next parse.
+static uint64_t priceWithModel(EntryEncoder* e, const Candidate* tokens, uint32_t count) {
+  memcpy(&e->modelSymbols, &e->coder.symbolTree, sizeof e->modelSymbols);
+  memcpy(&e->modelDistances, &e->coder.distanceTree, sizeof e->modelDistances);
+  uint32_t symbols = e->coder.symbolCount;
+  int k = -1;
+  uint16_t* exactSymbol = e->exactSymbolLength;
+  uint16_t* exactDistance = e->exactDistanceLength;
+  auto takeLengths = [&](const uint16_t* symbolLengths, const uint16_t* distanceLengths) {
+    ++k;
+    for (int s = 0; s < kSymbols; ++s) {
+      exactSymbol[s] = symbolLengths[s];
+      exactDistance[s] = distanceLengths[s];
+      // The next parse's price: half the code length the symbol will be
+      // coded with, half the segment's estimate. A choice also moves the
+      // counts of later trees, which the code lengths alone do not see;
+      // the blend parses smaller than either on the corpus.
+      const uint32_t a = (symbolLengths[s] * kBit + e->parseSymbolCost[s]) / 2;
+      const uint32_t b = (distanceLengths[s] * kBit + e->parseDistanceCost[s]) / 2;
+      e->modelSymbolCost[k][s] = (uint16_t)(a < 0xFFFF ? a : 0xFFFF);
+      e->modelDistanceCost[k][s] = (uint16_t)(b < 0xFFFF ? b : 0xFFFF);
+    }
+  };
+  const bool builtHere = isRebuildPoint(symbols) && e->coder.builtFor == symbols + 1;
+  if (!isRebuildPoint(symbols) || builtHere) takeLengths(e->coder.symbolCodes.length, e->coder.distanceCodes.length);
+  uint64_t bits = 0;
+  uint32_t i = 0;
+  const uint8_t* bytes = at(e, e->pos);
+  for (uint32_t t = 0; t < count; ++t) {
+    if (isRebuildPoint(symbols) && !(builtHere && t == 0)) {
+      buildCodeTree(&e->modelSymbols);
+      buildCodeTree(&e->modelDistances);
+      codeLengthsFromTree(&e->modelSymbols, e->symbolLengths);
+      codeLengthsFromTree(&e->modelDistances, e->distanceLengths);
+      takeLengths(e->symbolLengths, e->distanceLengths);
+    }
+    const Candidate c = tokens[t];
+    memset(e->intervalAt + i, k, c.length);
+    if (c.length == 1) {
+      bits += exactSymbol[bytes[i]];
+      countSymbol(&e->modelSymbols, bytes[i]);
+    } else {
+      const int ls = lengthSymbol(c.length), ds = distanceSymbol(c.distance);
+      bits += exactSymbol[ls] + (ls == 511 ? 12 : 0) + exactDistance[ds] + 4;
+      countSymbol(&e->modelSymbols, ls);
+      countSymbol(&e->modelDistances, ds);
+    }
+    i += c.length;
+    ++symbols;
+  }
+  e->intervalAt[i] = (uint8_t)k;
+  return bits;
+}
+
+// Parses again with the code lengths the last parse would be coded with,
+// as long as the exact size goes down; returns the best parse's token count
+// (the tokens in e->tokens).
+static uint32_t refineWithModel(EntryEncoder* e, uint32_t n, uint32_t count) {
+  uint64_t bestBits = priceWithModel(e, e->tokens, count);
+  uint32_t bestCount = count;
+  memcpy(e->bestTokens, e->tokens, count * sizeof(Candidate));
+  for (int pass = 0; pass < e->params.modelPasses; ++pass) {
+    count = shortestParse<true>(e, n);
+    const uint64_t bits = priceWithModel(e, e->tokens, count);
+    if (bits >= bestBits) break;
+    bestBits = bits;
+    bestCount = count;
+    memcpy(e->bestTokens, e->tokens, count * sizeof(Candidate));
+  }
+  memcpy(e->tokens, e->bestTokens, bestCount * sizeof(Candidate));
+  return bestCount;
+}
+
+// Parses and codes the segment [pos, segEnd) from the candidates in
+// e->candStart and e->cands.
+static void parseFound(EntryEncoder* e, uint32_t segEnd) {
   const uint32_t n = segEnd - e->pos;
-  collectCandidates(e, segEnd);
 
   // First estimate: a greedy walk over the candidates (longest match of 3
   // or more, else a literal).
@@ -334,8 +434,9 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
   }
   for (int pass = 0; pass < e->params.passes; ++pass) {
     segmentCosts(e, e->tokens, count);
-    count = shortestParse(e, n);
+    count = shortestParse<false>(e, n);
   }
+  if (e->params.modelPasses && e->out) count = refineWithModel(e, n, count);
 
   uint32_t p = e->pos;
   for (uint32_t t = 0; t < count; ++t) {
@@ -343,6 +444,11 @@ static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
     p += e->tokens[t].length;
   }
   e->pos = p;
+}
+
+static void parseOptimal(EntryEncoder* e, uint32_t segEnd) {
+  collectCandidates(e, e->pos, segEnd, e->candStart, e->cands);
+  parseFound(e, segEnd);
 }
 
 static void parseSegment(EntryEncoder* e, uint32_t segEnd) {
@@ -358,6 +464,7 @@ static void slideBuffer(EntryEncoder* e) {
   if (!drop) return;
   memmove(e->buffer, e->buffer + drop, e->filled - keep);
   e->bufStart = keep;
+  e->windowStart = keep;
 }
 
 void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t presetLength, uint32_t total,
@@ -373,6 +480,8 @@ void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t pres
   }
   e->entryBase = e->nextBase;
   e->bufStart = e->entryBase;
+  e->window = e->buffer;
+  e->windowStart = e->bufStart;
   e->inserted = e->entryBase;
   if (presetLength) memcpy(e->buffer, preset, presetLength);  // no preset may come as a null pointer
   e->filled = e->entryBase + presetLength;
@@ -411,4 +520,96 @@ void endEntry(EntryEncoder* e) {
     parseSegment(e, segEnd);
   }
   if (e->out) alignToByte(e->out);
+}
+
+// ---- a whole entry in memory ----
+
+// The finder thread and the parser share kAhead sets of candidate arrays:
+// segment k's matches go into set k % kAhead once the parser is done with
+// segment k - kAhead.
+struct FinderShare {
+  std::mutex lock;
+  std::condition_variable changed;
+  uint32_t found = 0;  // segments whose candidates are ready
+  uint32_t used = 0;   // segments the parser has finished
+  bool quit = false;
+};
+
+void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& w, BitWriter* out) {
+  beginEntry(e, level, w.data, w.presetLength, w.total, out);
+  e->window = w.data;
+  e->windowStart = e->entryBase;
+  e->filled = e->end;
+  const uint32_t start = e->pos;
+  const uint32_t segments = (w.total + kSegment - 1) / kSegment;
+  auto segStart = [&](uint32_t k) { return start + k * kSegment; };
+  auto segEnd = [&](uint32_t k) { return e->end - segStart(k) > kSegment ? segStart(k) + kSegment : e->end; };
+  auto stopped = [&] { return w.stop && w.stop->load(std::memory_order_relaxed); };
+
+  // Candidate sets: the encoder's own and kAhead - 1 more, so that the
+  // finder may run up to kAhead segments ahead of the parse.
+  static const uint32_t kAhead = 2;
+  uint32_t* starts[kAhead] = {e->ownCandStart};
+  Candidate* cands[kAhead] = {e->ownCands};
+  bool pipelined = w.helper && e->params.optimal && segments >= 2;
+  for (uint32_t i = 1; i < kAhead && pipelined; ++i) {
+    starts[i] = (uint32_t*)malloc((kSegment + 1) * sizeof(uint32_t));
+    cands[i] = (Candidate*)malloc(kSegment * kMaxCandidates * sizeof(Candidate));
+    pipelined = starts[i] && cands[i];
+  }
+  if (!pipelined) {
+    for (uint32_t k = 0; k < segments && !stopped(); ++k) {
+      parseSegment(e, segEnd(k));
+      if (w.onProgress) w.onProgress(w.context, segEnd(k) - segStart(k));
+    }
+  } else {
+    FinderShare share;
+    std::thread finder([&] {
+      for (uint32_t k = 0; k < segments; ++k) {
+        {
+          std::unique_lock<std::mutex> hold(share.lock);
+          share.changed.wait(hold, [&] { return share.quit || k < share.used + kAhead; });
+          if (share.quit) return;
+        }
+        collectCandidates(e, segStart(k), segEnd(k), starts[k % kAhead], cands[k % kAhead]);
+        std::lock_guard<std::mutex> hold(share.lock);
+        share.found = k + 1;
+        share.changed.notify_all();
+      }
+    });
+    for (uint32_t k = 0; k < segments; ++k) {
+      {
+        std::unique_lock<std::mutex> hold(share.lock);
+        share.changed.wait(hold, [&] { return share.found > k; });
+      }
+      if (stopped()) break;
+      e->candStart = starts[k % kAhead];
+      e->cands = cands[k % kAhead];
+      parseFound(e, segEnd(k));
+      {
+        std::lock_guard<std::mutex> hold(share.lock);
+        share.used = k + 1;
+        share.changed.notify_all();
+      }
+      if (w.onProgress) w.onProgress(w.context, segEnd(k) - segStart(k));
+    }
+    {
+      std::lock_guard<std::mutex> hold(share.lock);
+      share.quit = true;
+      share.changed.notify_all();
+    }
+    finder.join();
+    e->candStart = e->ownCandStart;
+    e->cands = e->ownCands;
+  }
+  for (uint32_t i = 1; i < kAhead; ++i) {
+    free(starts[i]);
+    free(cands[i]);
+  }
+  if (e->out) alignToByte(e->out);
+  // Back to the own buffer (it holds the preset); nothing may read the
+  // caller's bytes after the return.
+  e->window = e->buffer;
+  e->windowStart = e->bufStart;
+  e->filled = e->end;
 }

@@ -8,6 +8,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "encode/bit_writer.h"
 #include "encode/symbol_coder.h"
 
@@ -20,6 +22,7 @@ struct LzParams {
   int niceLength;   // a match this long is taken without looking further
   int passes;       // optimal parse: cost estimates refined this often
   bool optimal;     // false: lazy evaluation, one step ahead
+  int modelPasses;  // optimal parse: re-parses priced with the model's own codes
 };
 LzParams lzParamsForLevel(int level);
 
@@ -29,6 +32,9 @@ static const uint32_t kSegment = 1 << 16;      // positions parsed together
 static const uint32_t kHistory = 8192;
 static const uint32_t kLzBufferSize = kHistory + 2 * kSegment + 64;
 static const int kMaxCandidates = 8;
+// Stretches of a segment between rebuild points: at most 8 of 256 symbols
+// below 2,048, then one per 1,024 symbols, plus the one in progress.
+static const int kMaxIntervals = 8 + (int)(kSegment / 1024) + 2;
 
 struct Candidate {
   uint16_t length;    // 1: a literal (in parse results)
@@ -48,14 +54,22 @@ struct EntryEncoder {
   uint32_t bufStart;    // absolute position of buffer[0]
   uint32_t inserted;    // next position to enter into the hash tables
   uint32_t nextBase;    // where the next entry's positions start
+  // Where position p's byte is: window[p - windowStart]. The window is
+  // `buffer`, or for a whole entry in memory the caller's bytes.
+  const uint8_t* window;
+  uint32_t windowStart;
   uint32_t head3[1u << kHash3Bits];
   uint32_t head2[1u << 16];
   uint32_t prev[kPrevSize];
   uint8_t buffer[kLzBufferSize];
 
-  // Work of one segment of the optimal parse.
-  uint32_t candStart[kSegment + 1];
-  Candidate cands[kSegment * kMaxCandidates];
+  // Work of one segment of the optimal parse: the matches found at each of
+  // its positions (candStart: where a position's matches begin in cands).
+  // They point into ownCandStart and ownCands, or into a helper's arrays.
+  uint32_t* candStart;
+  Candidate* cands;
+  uint32_t ownCandStart[kSegment + 1];
+  Candidate ownCands[kSegment * kMaxCandidates];
   uint32_t cost[kSegment + 1];
   Candidate reach[kSegment + 1];  // the step that reached each position best
   Candidate tokens[kSegment];
@@ -65,6 +79,16 @@ struct EntryEncoder {
   // The optimal parse's costs for the current segment.
   uint16_t parseSymbolCost[kSymbols];
   uint16_t parseDistanceCost[kSymbols];
+  // Model pricing: the code lengths (1/16 bits) of the trees each stretch
+  // between rebuild points of the segment will be coded with, under the
+  // last parse tried, and the stretch each position fell in.
+  uint16_t modelSymbolCost[kMaxIntervals][kSymbols];
+  uint16_t modelDistanceCost[kMaxIntervals][kSymbols];
+  uint8_t intervalAt[kSegment + 1];
+  Candidate bestTokens[kSegment];
+  CodeTree modelSymbols, modelDistances;  // the coder's trees carried through a trial
+  uint16_t symbolLengths[kSymbols], distanceLengths[kSymbols];
+  uint16_t exactSymbolLength[kSymbols], exactDistanceLength[kSymbols];
 };
 
 // Allocates an encoder (several MB); false when memory is short.
@@ -81,6 +105,24 @@ void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t pres
 void feedEntry(EntryEncoder* e, const uint8_t* bytes, size_t count);
 // Codes the rest and ends the coded data on a byte boundary.
 void endEntry(EntryEncoder* e);
+
+// A whole entry at once: `data` holds the preset bytes followed by all of
+// the entry's bytes (it must stay as it is until the call returns). The
+// coded data is the same as through beginEntry, feedEntry and endEntry.
+// With `helper`, another thread finds the matches of each next segment
+// while this one parses and codes the current one (the optimal levels).
+// `onProgress` (when given) hears of the entry's bytes as they are coded;
+// `stop` (when given and set) cuts the coding short.
+struct WholeEntry {
+  const uint8_t* data;
+  uint32_t presetLength;
+  uint32_t total;
+  bool helper;
+  void (*onProgress)(void* context, uint32_t bytes);
+  void* context;
+  const std::atomic<bool>* stop;
+};
+void codeWholeEntry(EntryEncoder* e, int level, const WholeEntry& entry, BitWriter* out);
 
 // Literal/match counts of the current entry so far (for statistics).
 uint32_t entrySymbols(const EntryEncoder* e);

@@ -1,17 +1,15 @@
-// The creator's calls to the system for reading its inputs and writing its
-// output, gathered here so that a test program can put its own definitions
-// in place of pack_io.cpp (a program that defines all of these never links
-// that file) and fail any of them, as the core's platform seam allows.
+// The creator's reads of its input files and writes of its output, by C
+// runtime descriptor, gathered here so that a test program can put its own
+// definitions in place of pack_io.cpp (a program that defines all of these
+// never links that file) and fail any of them, as the core's platform seam
+// allows. Opening the inputs and listing folders go the same way through
+// tools/pack_system.h.
 #pragma once
-#include <dirent.h>
 #include <stddef.h>
 #include <sys/types.h>
 
-// open(path, O_RDONLY), without moving the file's access time where allowed.
-int packOpenInput(const char* path);
 ssize_t packRead(int fd, void* buffer, size_t count);
-DIR* packOpenFolder(const char* path);
-struct dirent* packReadFolder(DIR* folder);
-// write() and pwrite() of the output file.
 ssize_t packWrite(int fd, const void* buffer, size_t count);
+// A write at an offset: a seek and a write (Windows' C runtime has no
+// pwrite); the file position is left after the bytes written.
 ssize_t packWriteAt(int fd, const void* buffer, size_t count, off_t offset);

@@ -13,6 +13,8 @@ void bind(BlockFile* f, const char* name) {
   for (uint32_t i = 0; i < n; ++i) f->name[i] = name[i];
   f->name[n] = 0;
   f->state = FileClosed;
+  f->logicalEnd = 0;
+  f->closeFailed = false;
 }
 
 static void open(BlockFile* f, bool forWriting) {
@@ -31,10 +33,18 @@ void createForWriting(BlockFile* f) { open(f, true); }
 
 void readBlock(BlockFile* f, void* buffer, uint32_t count, uint32_t* got) {
   if (!isOpen(f)) return fail(kIoNotOpen);
+  uint32_t asked = count;
+  if (f->logicalEnd && asked > f->bytesLeft) asked = f->bytesLeft;
   uint32_t n = 0;
-  if (!pfReadFile(f->handle, buffer, count, &n)) return fail(pfLastError());
+  if (!pfReadFile(f->handle, buffer, asked, &n)) return fail(pfLastError());
+  f->bytesLeft -= n;
   if (got) *got = n;
   else if (n < count) fail(kIoShortRead);
+}
+
+void seekTo(BlockFile* f, uint32_t position) {
+  if (!isOpen(f)) return fail(kIoNotOpen);
+  if (!pfSeekFile(f->handle, position)) fail(pfLastError());
 }
 
 void writeBlock(BlockFile* f, const void* buffer, uint32_t count, uint32_t* put) {
@@ -50,6 +60,7 @@ int32_t size(BlockFile* f) {
     fail(kIoNotOpen);
     return -1;
   }
+  if (f->logicalEnd) return (int32_t)f->logicalEnd;
   uint32_t s;
   if (!pfFileSize(f->handle, &s)) {
     fail(pfLastError());
@@ -63,6 +74,7 @@ bool atEnd(BlockFile* f) {
     fail(kIoNotOpen);
     return true;
   }
+  if (f->logicalEnd) return f->bytesLeft == 0;
   uint32_t pos, s;
   if (!pfFilePosition(f->handle, &pos) || !pfFileSize(f->handle, &s)) {
     fail(pfLastError());

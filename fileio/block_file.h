@@ -25,6 +25,11 @@ struct BlockFile {
   BlockFileState state;
   FileHandle handle;
   bool closeFailed;  // the last close failed: the data may not all be stored
+  // Not 0: reading ends at this offset, as if the file ended there (a signed
+  // archive's certificate table lies behind it); bytesLeft is what remains
+  // before it. size, atEnd and readBlock all see the shorter file.
+  uint32_t logicalEnd;
+  uint32_t bytesLeft;
 };
 
 extern uint32_t pendingIoError;
@@ -35,6 +40,14 @@ void createForWriting(BlockFile* f);
 // Without `got`, fewer bytes than asked leaves code 100 (101 for writes).
 void readBlock(BlockFile* f, void* buffer, uint32_t count, uint32_t* got = 0);
 void writeBlock(BlockFile* f, const void* buffer, uint32_t count, uint32_t* put = 0);
+// Moves the position of an open file to `position` (below 2 GB). Only
+// before a logical end is set.
+void seekTo(BlockFile* f, uint32_t position);
+// Makes `end` the logical end of a file that now stands at `position`.
+inline void endFileAt(BlockFile* f, uint32_t end, uint32_t position) {
+  f->logicalEnd = end;
+  f->bytesLeft = end - position;
+}
 int32_t size(BlockFile* f);
 bool atEnd(BlockFile* f);
 void close(BlockFile* f);

@@ -21,6 +21,8 @@ bool pfWriteFile(FileHandle h, const void* buffer, uint32_t count, uint32_t* put
 bool pfFileSize(FileHandle h, uint32_t* size);
 // Current position (low 32 bits); false on failure.
 bool pfFilePosition(FileHandle h, uint32_t* position);
+// Moves the position to `position` bytes from the start (below 2 GB).
+bool pfSeekFile(FileHandle h, uint32_t position);
 bool pfCloseFile(FileHandle h);
 bool pfDeleteFile(const char* name);
 // Sets creation, last-access and last-write time (FILETIME values, UTC).

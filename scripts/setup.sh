@@ -2,7 +2,8 @@
 # Installs everything the build and the tests need on a Debian 12 machine.
 # Idempotent: packages already present are not fetched again.
 # Wine is optional for building; when it cannot be installed the end-to-end
-# tests report themselves as skipped (loudly), never as passed.
+# tests report themselves as skipped (loudly), never as passed (CI, which sets
+# VELLICOR_REQUIRE_E2E=1, fails them instead).
 set -uo pipefail
 
 log() { printf 'setup: %s\n' "$*" >&2; }
@@ -37,10 +38,15 @@ if ! have_pkg wine32:i386 || ! have_pkg wine; then
 fi
 
 HOST_PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-           g++-mingw-w64-i686 binutils-mingw-w64-i686 zlib1g-dev
-           zstd xz-utils gzip time python3
+           g++-mingw-w64-i686 binutils-mingw-w64-i686
+           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zlib1g-dev
+           zstd xz-utils gzip time python3 dpkg-dev file
            clang-14 libclang-rt-14-dev)   # the sanitizer build and the fuzz targets
-GUI_PKGS=(xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils)
+# 64-bit Wine runs the stub's 64-bit test build where the machine cannot
+# execute 32-bit code (and 32-bit Wine cannot start). The signed-file case
+# makes a certificate with openssl and signs with osslsigncode.
+GUI_PKGS=(wine64 xvfb xauth locales fonts-ipafont-gothic imagemagick x11-utils
+          openssl osslsigncode)
 
 missing=()
 for p in "${HOST_PKGS[@]}" "${GUI_PKGS[@]}"; do have_pkg "$p" || missing+=("$p"); done

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "common/app_state.h"
+#include "tools/cli_archives.h"
 #include "tools/cli_commands.h"
 #include "tools/cli_open.h"
 #include "tools/cli_options.h"
+#include "tools/cli_select.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
 #include "tools/cli_walk.h"
@@ -36,8 +38,11 @@ static std::string label(const char* english, const char* japanese) {
 static void textHeader(const ArchiveInfo& info) {
   const size_t indent = cliJapanese() ? 14 : 11;
   const std::string none = tr("(none)", "（なし）");
+  std::string signature;
+  if (info.signatureBytes)
+    signature = tr(", with a signature of ", "、うち署名 ") + groupedNumber(info.signatureBytes) + tr(" bytes", " バイト");
   out(label("Archive:", "アーカイブ:") + cli.archiveShown + " (" + groupedNumber(info.fileSize) +
-      tr(" bytes)\n", " バイト)\n"));
+      tr(" bytes", " バイト") + signature + ")\n");
   std::string comment = showCp932(bsText(&info.comment), info.comment.length, false, true);
   if (comment.empty()) comment = none;
   // Continuation lines of a comment line up under its first line.
@@ -118,8 +123,10 @@ static void jsonEntry(const EntryHeader* h) {
 }
 
 static bool asJson;
+static Selection selection;
 
 static void seen(const EntryHeader* h) {
+  if (!entrySelected(&selection, bsText(&h->entryName), h->entryName.length, h->isFolder)) return;
   if (h->isFolder) ++folders;
   else {
     ++files;
@@ -129,23 +136,22 @@ static void seen(const EntryHeader* h) {
   else textEntry(h);
 }
 
-int cliList(int argc, char** argv) {
-  CliOptions o;
-  cliBegin(ModeList, false);
-  if (!parseCliOptions(argc, argv, ModeList, &o)) return ExitUsage;
-  if (o.help) {
-    printCliUsage(ModeList, stdout);
-    return ExitOk;
-  }
-  cliBegin(ModeList, o.quiet);
-  asJson = o.json;
+static const char* passwordFile;
+
+// One archive; damage and the like end the process from inside.
+static int listArchive(const char* archive) {
+  files = folders = 0;
+  totalBytes = 0;
+  json.clear();
+  resetSelectionCounts(&selection);
   ArchiveInfo info;
-  openArchive(o.archive, &info);
+  openArchive(archive, &info);
   if (!asJson) textHeader(info);
-  takePassword(o.passwordFile);
+  takePassword(passwordFile);
 
   if (asJson) {
-    json = "{\n  \"size\": " + std::to_string(info.fileSize) + ",\n  " +
+    json = "{\n  \"size\": " + std::to_string(info.fileSize) +
+           ",\n  \"signatureBytes\": " + std::to_string(info.signatureBytes) + ",\n  " +
            jsonCp932("comment", bsText(&info.comment), info.comment.length, false) + ",\n  " +
            jsonCp932("launchFile", bsText(&app.launchFile), app.launchFile.length, false) + ",\n  \"password\": " +
            (app.passwordProtected ? "true" : "false") + ",\n  \"passwordMasked\": " +
@@ -164,5 +170,23 @@ int cliList(int argc, char** argv) {
     out("\n" + totalsText());
   }
   fflush(stdout);
-  return ExitOk;
+  return reportUnmatched(&selection, cli.archiveShown) ? ExitUsage : ExitOk;
+}
+
+int cliList(int argc, char** argv) {
+  CliOptions o;
+  cliBegin(ModeList, false);
+  if (!parseCliOptions(argc, argv, ModeList, &o)) return ExitUsage;
+  if (o.help) {
+    printCliUsage(ModeList, stdout);
+    return ExitOk;
+  }
+  cliBegin(ModeList, o.quiet);
+  asJson = o.json;
+  passwordFile = o.passwordFile;
+  std::vector<const char*> archives{o.archive}, names;
+  splitOperands(o.operands, &archives, &names);
+  if (!selectByNames(&selection, names)) return ExitUsage;
+  if (archives.size() == 1) return listArchive(o.archive);
+  return runEachArchive(archives, listArchive, asJson, "\n");
 }

@@ -1,18 +1,19 @@
 #include "tools/cli_open.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+
+#include <algorithm>
 
 #include "common/app_state.h"
 #include "archive/header.h"
+#include "fileio/block_file.h"
+#include "fileio/fatal.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
+#include "platform/host/host_files.h"
+#include "tools/system.h"
 
 static std::string quoted(const std::string& s) { return tr("\"", "「") + s + tr("\"", "」"); }
 
@@ -21,13 +22,12 @@ static std::string archiveIs() { return quoted(cli.archiveShown); }
 void openArchive(const char* path, ArchiveInfo* info) {
   cli.archiveShown = path;
   cli.phase = PhaseOpen;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    cliFail(ExitIo, tr("cannot open ", "") + archiveIs() + tr(": ", "を開けません: ") + strerror(errno) + tr(".", "。"));
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    cliFail(ExitIo, archiveIs() + tr(" is not a regular file.", "は通常のファイルではありません。"));
-  info->fileSize = (uint64_t)st.st_size;
+  FileHandle handle;
+  bool regular;
+  if (!sysOpenArchive(path, &handle, &info->fileSize, &regular))
+    cliFail(ExitIo, tr("cannot open ", "") + archiveIs() + tr(": ", "を開けません: ") + sysErrorText(sysLastError()) +
+                        tr(".", "。"));
+  if (!regular) cliFail(ExitIo, archiveIs() + tr(" is not a regular file.", "は通常のファイルではありません。"));
   if (info->fileSize < kStubSize)
     cliFail(ExitDamaged, archiveIs() +
                              tr(" is not a self-extracting archive: it is shorter than the 26,112-byte extractor.",
@@ -38,17 +38,24 @@ void openArchive(const char* path, ArchiveInfo* info) {
 
   // The archive file is a host path; it is handed to the file layer open.
   bind(&app.archiveFile, "archive");
-  app.archiveFile.handle = (FileHandle)fd;
+  app.archiveFile.handle = handle;
   app.archiveFile.state = FileReading;
+  hostReadAhead(app.archiveFile.handle);
 
   const uint32_t readFailure = readStubImageAndSize();
   if (readFailure == kIoShortRead)
     cliFail(ExitDamaged, archiveIs() + tr(" is damaged: its header is cut short.", "は壊れています: ヘッダーが途中で切れています。"));
   if (readFailure)
-    cliFail(ExitIo, tr("cannot read ", "") + archiveIs() + tr(": ", "を読み込めません: ") + strerror((int)readFailure) +
+    cliFail(ExitIo, tr("cannot read ", "") + archiveIs() + tr(": ", "を読み込めません: ") + sysErrorText(readFailure) +
                         tr(".", "。"));
 
-  if (app.expectedSize < 0 || info->fileSize < (uint64_t)app.expectedSize)
+  // A signed file (its certificate table right behind the archive) is
+  // measured without the table; the core set its logical end. Any larger
+  // file is compared whole.
+  uint64_t archiveSize = info->fileSize;
+  if (app.archiveFile.logicalEnd && info->fileSize <= 0xFFFFFFFFu) archiveSize = app.archiveFile.logicalEnd;
+  info->signatureBytes = info->fileSize - archiveSize;
+  if (app.expectedSize < 0 || archiveSize < (uint64_t)app.expectedSize)
     cliFail(ExitDamaged,
             archiveIs() + tr(" is damaged: it is smaller than when it was made (" + groupedNumber(info->fileSize) +
                                  " bytes instead of " + groupedNumber((uint32_t)app.expectedSize) +
@@ -56,7 +63,7 @@ void openArchive(const char* path, ArchiveInfo* info) {
                              "は壊れています: 作成時より小さくなっています（" + groupedNumber(info->fileSize) +
                                  " バイト、本来は " + groupedNumber((uint32_t)app.expectedSize) +
                                  " バイト）。コピーやダウンロードが途中で終わった可能性があります。"));
-  if (info->fileSize > (uint64_t)app.expectedSize)
+  if (archiveSize > (uint64_t)app.expectedSize)
     cliFail(ExitDamaged,
             archiveIs() + tr(" is damaged: it is larger than when it was made (" + groupedNumber(info->fileSize) +
                                  " bytes instead of " + groupedNumber((uint32_t)app.expectedSize) +
@@ -70,11 +77,17 @@ void openArchive(const char* path, ArchiveInfo* info) {
   readHeaderString(&info->comment);
   readHeaderString(&app.launchFile);
   info->passwordFlags = readPasswordFields();
-  const off_t position = lseek(fd, 0, SEEK_CUR);
-  info->headerEnd = position < 0 ? info->fileSize : (uint64_t)position;
+  // Where the block stream begins, for the progress figures. A failing
+  // query here is a failing archive: reported as its read failure.
+  uint32_t position = 0;
+  if (!pfFilePosition(handle, &position)) {
+    pendingIoError = pfLastError();
+    failRead();
+  }
+  info->headerEnd = position;
 
   // Data bytes of the block stream: every 4,098 stored bytes hold 4,096.
-  const uint64_t stored = info->fileSize - info->headerEnd;
+  const uint64_t stored = archiveSize - info->headerEnd;
   const uint64_t blocks = (stored + kBlockBytes - 1) / kBlockBytes;
   cli.streamDataBytes = stored > 2 * blocks ? stored - 2 * blocks : 0;
   cli.phase = PhaseRecord;
@@ -82,19 +95,8 @@ void openArchive(const char* path, ArchiveInfo* info) {
 
 // Reads a line from the terminal without showing what is typed.
 static bool promptHidden(const std::string& prompt, std::string* typed) {
-  struct termios saved, quiet;
-  const bool haveTerminal = tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (haveTerminal) {
-    quiet = saved;
-    quiet.c_lflag &= ~(tcflag_t)ECHO;
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
   progressClear();
-  fprintf(stderr, "%s", showText(prompt).c_str());
-  fflush(stderr);
-  const bool got = readAnswerLine(typed);
-  if (haveTerminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  const bool got = sysReadLine(showText(prompt), true, typed);
   if (interruptSignal) fputc('\n', stderr);
   return got;
 }
@@ -114,14 +116,11 @@ void takePassword(const char* passwordFile) {
   const std::string needs = archiveIs() + tr(" is protected by a password", "はパスワードで保護されています");
 
   if (passwordFile) {
-    FILE* f = fopen(passwordFile, "rb");
-    if (!f)
-      cliFail(ExitIo, tr("cannot read the password file ", "パスワードファイル") + quoted(passwordFile) +
-                          tr(": ", "を読み込めません: ") + strerror(errno) + tr(".", "。"));
     std::string line;
-    int c;
-    while ((c = fgetc(f)) != EOF && c != '\n') line += (char)c;
-    fclose(f);
+    if (!sysReadWholeFile(passwordFile, &line))
+      cliFail(ExitIo, tr("cannot read the password file ", "パスワードファイル") + quoted(passwordFile) +
+                          tr(": ", "を読み込めません: ") + sysErrorText(sysLastError()) + tr(".", "。"));
+    line.erase(std::min(line.find('\n'), line.size()));
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!accept(line))
       cliFail(ExitPassword, needs + tr(", and the password in ", "。パスワードファイル") + quoted(passwordFile) +
@@ -129,8 +128,8 @@ void takePassword(const char* passwordFile) {
     return;
   }
 
-  const char* env = getenv("VELLICOR_PASSWORD");
-  if (env) {
+  std::string env;
+  if (sysEnvironment("VELLICOR_PASSWORD", &env)) {
     if (!accept(env))
       cliFail(ExitPassword, needs + tr(", and the password in VELLICOR_PASSWORD is wrong.",
                                        "。環境変数 VELLICOR_PASSWORD のパスワードが違います。"));

@@ -7,6 +7,7 @@
 
 struct ArchiveInfo {
   uint64_t fileSize;
+  uint64_t signatureBytes;  // a signed file's certificate table and the zeros before it; else 0
   uint64_t headerEnd;  // file offset where the block stream begins
   ByteString comment;  // as stored (code page 932)
   uint8_t passwordFlags;

@@ -1,15 +1,12 @@
 // vellicor pack: makes a self-extracting file from files and folders.
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,6 +15,8 @@
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
+#include "tools/pack_system.h"
+#include "tools/system.h"
 
 namespace {
 
@@ -28,6 +27,7 @@ const int kExitInterrupted = 6;
 
 const char kHelp[] =
     "usage: vellicor pack [options] -o OUT.exe INPUT...\n"
+    "       vellicor pack [options] -o OUT.exe --files-from LIST [INPUT...]\n"
     "\n"
     "Makes a self-extracting file for Windows from the INPUT files and folders.\n"
     "A folder is stored under its own name with everything below it; a file\n"
@@ -48,8 +48,31 @@ const char kHelp[] =
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
+    "  -j, --threads N        files coded on N threads at once (default: the\n"
+    "                         processors this process may use); the output is\n"
+    "                         the same for every N\n"
+    "  --exclude PATTERN      leave out what PATTERN matches below each INPUT folder\n"
+    "                         and among the listed paths (repeatable; see below)\n"
+    "  --files-from LIST      also store the paths listed in the file LIST ('-':\n"
+    "                         standard input), one a line, after the INPUTs and in\n"
+    "                         the list's order; each under its path as written\n"
+    "                         (relative, no '..'), a folder without its contents.\n"
+    "                         Blank lines are skipped\n"
+    "  --null                 the paths of LIST are separated by NUL bytes, as\n"
+    "                         find -print0 writes them\n"
     "  -q, --quiet            no progress and no summary\n"
     "  -h, --help             this text\n"
+    "\n"
+    "Exclusion patterns are matched against the path below each INPUT folder\n"
+    "('docs/a.txt' for site/docs/a.txt when site is the INPUT) and against each\n"
+    "listed path, with '/' between folders. '*', '?' and '[a-z]' match within one\n"
+    "name ('*' never takes a '/'); '**' as a whole name matches any number of\n"
+    "folders, none included; '\\' takes the next character as itself. A pattern\n"
+    "without '/' matches a name at any depth ('.git', '*.o'); one with '/' inside or\n"
+    "at its start is anchored at the INPUT ('docs/*.tmp', '/build'); a '/' at its\n"
+    "end matches folders only. A folder left out is left out with everything\n"
+    "below it, unread. INPUTs named on the command line are never excluded; an\n"
+    "INPUT folder left empty by exclusions is stored empty, with a warning.\n"
     "\n"
     "Exit codes: 0 done; 1 a wrong command line, or an input the format cannot\n"
     "hold (a name, a size, two inputs of one name, the output as an input);\n"
@@ -61,31 +84,9 @@ const char kHelp[] =
     "with the file can recover the contents without knowing the password. Do\n"
     "not rely on it to keep anything secret.\n";
 
-// The temporary output, removed by the signal handler when interrupted.
-char tempPath[4096];
-volatile sig_atomic_t tempActive = 0;
-
-void onSignal(int sig) {
-  if (tempActive) unlink(tempPath);
-  static const char msg[] = "\nvellicor: interrupted; no output was written\n";
-  ssize_t ignored = write(2, msg, sizeof msg - 1);
-  (void)ignored;
-  (void)sig;
-  _exit(kExitInterrupted);
-}
-
-void installSignals() {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, 0);
-  sigaction(SIGTERM, &sa, 0);
-  sigaction(SIGHUP, &sa, 0);
-  sigaction(SIGPIPE, &sa, 0);
-}
-
 bool quiet = false;
+const int kMaxThreads = 256;
+
 bool progressShown = false;
 
 void clearProgress() {
@@ -104,45 +105,6 @@ void warn(const std::string& text) {
   fprintf(stderr, "vellicor pack: warning: %s\n", text.c_str());
 }
 
-bool readWholeFile(const std::string& path, std::string* out) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return false;
-  out->clear();
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  const bool ok = !ferror(f);
-  fclose(f);
-  return ok;
-}
-
-// Reads one line from the terminal without echo.
-bool promptHidden(int tty, const char* prompt, std::string* line) {
-  struct termios old, quietMode;
-  if (tcgetattr(tty, &old) != 0) return false;
-  quietMode = old;
-  quietMode.c_lflag &= ~(tcflag_t)ECHO;
-  quietMode.c_lflag |= ECHONL;
-  ssize_t ignored = write(tty, prompt, strlen(prompt));
-  (void)ignored;
-  tcsetattr(tty, TCSAFLUSH, &quietMode);
-  line->clear();
-  char c;
-  bool ok = false;
-  for (;;) {
-    ssize_t n = read(tty, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (c == '\n') {
-      ok = true;
-      break;
-    }
-    line->push_back(c);
-  }
-  tcsetattr(tty, TCSAFLUSH, &old);
-  return ok;
-}
-
 std::string firstLine(const std::string& text) {
   std::string line = text.substr(0, text.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -154,22 +116,21 @@ bool takePassword(const std::string& file, std::string* cp932) {
   std::string utf8;
   if (!file.empty()) {
     std::string text;
-    if (!readWholeFile(file, &text)) {
-      error("cannot read the password file " + file + ": " + strerror(errno));
+    if (!sysReadWholeFile(file, &text)) {
+      error("cannot read the password file " + file + ": " + sysErrorText(sysLastError()));
       return false;
     }
     utf8 = firstLine(text);
-  } else if (const char* env = getenv("VELLICOR_PASSWORD")) {
-    utf8 = env;
+  } else if (sysEnvironment("VELLICOR_PASSWORD", &utf8)) {
   } else {
-    int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
-    if (tty < 0) {
+    std::string again;
+    bool noTerminal = false;
+    bool ok = sysAskOnTerminal("Password: ", &utf8, &noTerminal) &&
+              sysAskOnTerminal("Password again: ", &again, &noTerminal);
+    if (noTerminal) {
       error("no terminal to ask for the password; use --password-file FILE or VELLICOR_PASSWORD");
       return false;
     }
-    std::string again;
-    bool ok = promptHidden(tty, "Password: ", &utf8) && promptHidden(tty, "Password again: ", &again);
-    close(tty);
     if (!ok) {
       error("no password was entered");
       return false;
@@ -190,11 +151,7 @@ bool takePassword(const std::string& file, std::string* cp932) {
   return true;
 }
 
-double now() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + t.tv_nsec / 1e9;
-}
+double now() { return sysSeconds(); }
 
 std::string mib(uint64_t bytes) {
   char buf[32];
@@ -211,6 +168,7 @@ struct Progress {
 
 void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
   if (!p->enabled) return;
+  p->doneBytes = archiveBytesCoded(w);
   const double t = now();
   if (!force && t - p->last < 0.1) return;
   p->last = t;
@@ -236,9 +194,10 @@ ssize_t readFully(int fd, uint8_t* buf, size_t count) {
 
 // Stores one file; false after reporting a failure.
 bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  int fd = packOpenInput(in.hostPath.c_str());
+  uint32_t openError = 0;
+  int fd = packOpenInput(in.hostPath, &openError);
   if (fd < 0) {
-    error("cannot read " + in.hostPath + ": " + strerror(errno));
+    error("cannot read " + in.hostPath + ": " + sysErrorText(openError));
     *exitCode = kExitIo;
     return false;
   }
@@ -254,23 +213,35 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
     else if ((size_t)n < count) problem = "it became shorter while it was read";
     return problem.empty();
   };
-  if (readExactly(head)) {
+  // The file must end where its size said (a read error there is no growth).
+  auto noMoreBytes = [&]() {
+    uint8_t extra;
+    const ssize_t more = readFully(fd, &extra, 1);
+    if (more < 0) problem = strerror(errno);
+    else if (more > 0) problem = "it became longer while it was read";
+  };
+  if (holdsWholeFile(w, size)) {
+    // The whole file in memory, coded on whichever thread is free.
+    makeRoomFor(w, size);
+    std::vector<uint8_t> whole;
+    try {
+      whole.resize(size);
+    } catch (const std::bad_alloc&) {
+      problem = "there is not enough memory to hold it";
+    }
+    buf = whole.data();
+    if (problem.empty() && readExactly(size)) noMoreBytes();
+    if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
+  } else if (readExactly(head)) {
     beginFileEntry(w, in.name, in.times, size, buf);
-    progress->doneBytes += head;
     for (uint32_t left = size - head; left && archiveWriterOk(w);) {
       const size_t want = left < buffer->size() ? left : buffer->size();
       if (!readExactly(want)) break;
       feedFileEntry(w, buf, want);
       left -= (uint32_t)want;
-      progress->doneBytes += want;
       drawProgress(progress, w, false);
     }
-    uint8_t extra;
-    if (problem.empty()) {
-      const ssize_t more = readFully(fd, &extra, 1);
-      if (more < 0) problem = strerror(errno);
-      else if (more > 0) problem = "it became longer while it was read";
-    }
+    if (problem.empty()) noMoreBytes();
     if (problem.empty()) endFileEntry(w);
   }
   close(fd);
@@ -286,7 +257,11 @@ struct Options {
   std::string output, comment, commentFile, launch, passwordFile, stubFile;
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
+  int threads = 0;  // 0: the processors this process may use
   std::vector<std::string> inputs;
+  std::vector<std::string> listFiles;  // --files-from
+  bool nulSeparated = false;
+  PackSelection selection;
 };
 
 // Parses the command line; returns -1 to go on, else an exit code.
@@ -352,6 +327,29 @@ int parseOptions(int argc, char** argv, Options* o) {
         return kExitUsage;
       }
       o->level = (int)level;
+    } else if (a == "-j" || a == "--threads" || (a.size() > 2 && a.compare(0, 2, "-j") == 0)) {
+      std::string v = a.size() > 2 && a[1] == 'j' ? a.substr(2) : "";
+      if (v.empty() && !takeValue(&v)) return kExitUsage;
+      char* end = 0;
+      long n = strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 1 || n > kMaxThreads) {
+        error("-j takes a number of threads from 1 to 256");
+        return kExitUsage;
+      }
+      o->threads = (int)n;
+    } else if (a == "--exclude") {
+      std::string pattern, why;
+      if (!takeValue(&pattern)) return kExitUsage;
+      if (!addExcludePattern(&o->selection, pattern, &why)) {
+        error(why);
+        return kExitUsage;
+      }
+    } else if (a == "--files-from") {
+      std::string list;
+      if (!takeValue(&list)) return kExitUsage;
+      o->listFiles.push_back(list);
+    } else if (a == "--null") {
+      o->nulSeparated = true;
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else {
@@ -363,8 +361,12 @@ int parseOptions(int argc, char** argv, Options* o) {
     error("no output named: give -o OUT.exe (see vellicor pack --help)");
     return kExitUsage;
   }
-  if (o->inputs.empty()) {
+  if (o->inputs.empty() && o->listFiles.empty()) {
     error("nothing to pack: give one or more files or folders");
+    return kExitUsage;
+  }
+  if (o->nulSeparated && o->listFiles.empty()) {
+    error("--null describes the list of --files-from; give --files-from LIST");
     return kExitUsage;
   }
   if (o->haveComment && !o->commentFile.empty()) {
@@ -389,8 +391,8 @@ int cliPack(int argc, char** argv) {
   // The stub: exactly 26,112 bytes.
   std::string stubBytes;
   if (!o.stubFile.empty()) {
-    if (!readWholeFile(o.stubFile, &stubBytes)) {
-      error("cannot read the stub " + o.stubFile + ": " + strerror(errno));
+    if (!sysReadWholeFile(o.stubFile, &stubBytes)) {
+      error("cannot read the stub " + o.stubFile + ": " + sysErrorText(sysLastError()));
       return kExitIo;
     }
   } else {
@@ -407,6 +409,7 @@ int cliPack(int argc, char** argv) {
   ArchiveSettings settings;
   settings.stub = (const uint8_t*)stubBytes.data();
   settings.level = o.level;
+  settings.threads = o.threads ? o.threads : std::min(sysProcessorCount(), kMaxThreads);
   std::string why;
   if (o.haveComment && !commentToCp932(o.comment, &settings.comment, &why)) {
     error(why);
@@ -414,8 +417,8 @@ int cliPack(int argc, char** argv) {
   }
   if (!o.commentFile.empty()) {
     std::string text;
-    if (!readWholeFile(o.commentFile, &text)) {
-      error("cannot read the comment file " + o.commentFile + ": " + strerror(errno));
+    if (!sysReadWholeFile(o.commentFile, &text)) {
+      error("cannot read the comment file " + o.commentFile + ": " + sysErrorText(sysLastError()));
       return kExitIo;
     }
     if (!commentToCp932(text, &settings.comment, &why)) {
@@ -433,22 +436,33 @@ int cliPack(int argc, char** argv) {
   }
 
   // What to store. The output itself is left out when it lies inside an input.
-  struct stat outStat;
+  SysFileInfo outInfo;
   uint64_t skipDev = ~0ull, skipIno = ~0ull;
-  if (stat(o.output.c_str(), &outStat) == 0) {
-    if (S_ISDIR(outStat.st_mode)) {
+  if (sysFileInfo(o.output, &outInfo)) {
+    if (outInfo.folder) {
       error(o.output + " is a folder; -o names the file to write");
       return kExitUsage;
     }
-    skipDev = outStat.st_dev;
-    skipIno = outStat.st_ino;
+    skipDev = outInfo.volume;
+    skipIno = outInfo.index;
+  }
+  for (const std::string& list : o.listFiles) {
+    if (!readPathList(list, o.nulSeparated, &o.selection.listed, &why)) {
+      error(why);
+      return why.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+    }
   }
   CollectResult inputs;
-  collectInputs(o.inputs, skipDev, skipIno, &inputs);
+  collectInputs(o.inputs, skipDev, skipIno, &inputs, &o.selection);
   for (const std::string& w : inputs.warnings) warn(w);
   if (!inputs.error.empty()) {
     error(inputs.error);
     return inputs.error.compare(0, 7, "cannot ") == 0 ? kExitIo : kExitUsage;
+  }
+  if (inputs.items.empty()) {
+    error(o.selection.listed.empty() ? "nothing to pack: the lists of --files-from name no paths"
+                                     : "nothing to pack: --exclude left out every listed path");
+    return kExitUsage;
   }
   if (!settings.launchFile.empty()) {
     bool found = false;
@@ -464,37 +478,26 @@ int cliPack(int argc, char** argv) {
 
   // Write beside the output and rename at the end: a failed or interrupted
   // run leaves no partial output behind.
-  std::string dir = o.output.find('/') == std::string::npos ? "." : o.output.substr(0, o.output.rfind('/') + 1);
-  std::string base = o.output.substr(o.output.rfind('/') == std::string::npos ? 0 : o.output.rfind('/') + 1);
-  std::string temp = (dir == "." ? std::string() : dir) + "." + base + ".XXXXXX";
-  if (temp.size() >= sizeof tempPath) {
-    error("the output path is too long");
-    return kExitUsage;
-  }
-  installSignals();
-  sigset_t block, previous;
-  sigemptyset(&block);
-  sigaddset(&block, SIGINT);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGHUP);
-  sigprocmask(SIG_BLOCK, &block, &previous);
-  strcpy(tempPath, temp.c_str());
-  int fd = mkstemp(tempPath);
-  if (fd >= 0) tempActive = 1;
-  sigprocmask(SIG_SETMASK, &previous, 0);
-  if (fd < 0) {
-    error("cannot create a file beside " + o.output + ": " + strerror(errno));
+  int fd = -1;
+  if (!sysBeginOutput(o.output, "\nvellicor: interrupted; no output was written\n", kExitInterrupted, &fd)) {
+    error("cannot create a file beside " + o.output + ": " + sysErrorText(sysLastError()));
     return kExitIo;
   }
 
   ArchiveWriter* w = newArchiveWriter();
   if (!w) {
     error("not enough memory");
-    unlink(tempPath);
+    sysDiscardOutput(fd);
     return kExitIo;
   }
   Progress progress = {};
-  progress.enabled = !quiet && isatty(2);
+  progress.enabled = !quiet && sysIsTerminal(2);
+  struct Waiting {
+    Progress* progress;
+    ArchiveWriter* writer;
+  } waiting = {&progress, w};
+  settings.waiting = [](void* c) { drawProgress(((Waiting*)c)->progress, ((Waiting*)c)->writer, false); };
+  settings.waitingContext = &waiting;
   for (const PackInput& in : inputs.items) {
     progress.totalBytes += in.size;
     progress.totalFiles += in.folder ? 0 : 1;
@@ -526,32 +529,15 @@ int cliPack(int argc, char** argv) {
       code = kExitIo;
     }
   }
-  if (ok && fsync(fd) != 0) {
-    error("cannot write " + o.output + ": " + strerror(errno));
-    ok = false;
-    code = kExitIo;
-  }
   const ArchiveStats stats = w->stats;
   freeArchiveWriter(w);
-  if (ok) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-  }
-  if (close(fd) != 0 && ok) {
-    error("cannot write " + o.output + ": " + strerror(errno));
+  if (!ok) {
+    sysDiscardOutput(fd);
+  } else if (!sysFinishOutput(fd, o.output)) {
+    error("cannot write " + o.output + ": " + sysErrorText(sysLastError()));
     ok = false;
     code = kExitIo;
   }
-  sigprocmask(SIG_BLOCK, &block, &previous);
-  if (ok && rename(tempPath, o.output.c_str()) != 0) {
-    error("cannot write " + o.output + ": " + strerror(errno));
-    ok = false;
-    code = kExitIo;
-  }
-  if (!ok) unlink(tempPath);
-  tempActive = 0;
-  sigprocmask(SIG_SETMASK, &previous, 0);
   clearProgress();
   if (!ok) return code ? code : kExitIo;
 

@@ -1,27 +1,15 @@
 #include "tools/cli_text.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include "platform/platform.h"
+#include "tools/system.h"
 
-static std::string terminalCode = "UTF-8";
 static bool japanese;
 
 void cliInitLocale() {
-  setlocale(LC_ALL, "");
-  const char* code = nl_langinfo(CODESET);
-  // The "C" locale names plain ASCII; terminals today take UTF-8 there, and
-  // escaping every Japanese name would help nobody.
-  if (!code || !*code || !strcmp(code, "ANSI_X3.4-1968") || !strcmp(code, "ASCII") || !strcmp(code, "US-ASCII"))
-    terminalCode = "UTF-8";
-  else
-    terminalCode = code;
   const char* lang = 0;
   for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* v = getenv(var);
@@ -30,33 +18,16 @@ void cliInitLocale() {
       break;
     }
   }
-  japanese = lang && !strncmp(lang, "ja", 2);
+  // Without any of the variables (as on most Windows machines) the system's
+  // own language for users decides.
+  japanese = lang ? !strncmp(lang, "ja", 2) : sysUserLanguageIsJapanese();
+  sysInitTerminalText(japanese);
 }
 
 bool cliJapanese() { return japanese; }
 
 const char* tr(const char* english, const char* japanese_) { return japanese ? japanese_ : english; }
 std::string tr(const std::string& english, const std::string& japanese_) { return japanese ? japanese_ : english; }
-
-static bool terminalIsUtf8() { return !strcasecmp(terminalCode.c_str(), "UTF-8") || !strcasecmp(terminalCode.c_str(), "UTF8"); }
-
-// Converts one character; false (and the converter reset) when it has no
-// form in the target encoding.
-static bool convertOne(iconv_t cd, const char* bytes, size_t count, std::string* out) {
-  char in[4];
-  memcpy(in, bytes, count);
-  char buffer[16];
-  char* ip = in;
-  size_t inLeft = count;
-  char* op = buffer;
-  size_t outLeft = sizeof buffer;
-  if (iconv(cd, &ip, &inLeft, &op, &outLeft) == (size_t)-1 || inLeft != 0) {
-    iconv(cd, 0, 0, 0, 0);
-    return false;
-  }
-  out->append(buffer, sizeof buffer - outLeft);
-  return true;
-}
 
 static void escapeBytes(const char* bytes, size_t count, std::string* out) {
   for (size_t i = 0; i < count; ++i) {
@@ -81,9 +52,16 @@ static void eachCharacter(const char* bytes, size_t count, Step step) {
   }
 }
 
+// Converts one character and appends it; false when it has no form in `to`.
+static bool convertOne(SysTextCode to, const char* bytes, size_t count, std::string* out) {
+  std::string piece;
+  if (!sysConvertText(TextCp932, to, bytes, count, &piece)) return false;
+  out->append(piece);
+  return true;
+}
+
 std::string showCp932(const char* bytes, size_t count, bool asPath, bool multiLine) {
   std::string out;
-  iconv_t cd = iconv_open(terminalCode.c_str(), "CP932");
   bool pendingCr = false;
   eachCharacter(bytes, count, [&](const char* c, size_t n) {
     const unsigned char b = (unsigned char)c[0];
@@ -105,55 +83,33 @@ std::string showCp932(const char* bytes, size_t count, bool asPath, bool multiLi
       else escapeBytes(c, 1, &out);
       return;
     }
-    if (cd == (iconv_t)-1 || !convertOne(cd, c, n, &out)) escapeBytes(c, n, &out);
+    if (!convertOne(TextTerminal, c, n, &out)) escapeBytes(c, n, &out);
   });
   if (pendingCr) escapeBytes("\r", 1, &out);
-  if (cd != (iconv_t)-1) iconv_close(cd);
   return out;
 }
 
 bool cp932ToUtf8(const char* bytes, size_t count, bool asPath, std::string* out) {
   out->clear();
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == (iconv_t)-1) return false;
   bool ok = true;
   eachCharacter(bytes, count, [&](const char* c, size_t n) {
     if (!ok) return;
     if (n == 1 && asPath && c[0] == '\\') *out += '/';
     else if (n == 1 && (unsigned char)c[0] < 0x80) *out += c[0];
-    else ok = convertOne(cd, c, n, out);
+    else ok = convertOne(TextUtf8, c, n, out);
   });
-  iconv_close(cd);
   return ok;
 }
 
-// Converts a whole text; false when any part has no form in the target.
-static bool convertAll(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  std::string buffer(in.size() * 4 + 16, '\0');
-  char* ip = (char*)in.data();
-  size_t inLeft = in.size();
-  char* op = buffer.data();
-  size_t outLeft = buffer.size();
-  size_t r = iconv(cd, &ip, &inLeft, &op, &outLeft);
-  iconv_close(cd);
-  if (r == (size_t)-1 || inLeft != 0) return false;
-  buffer.resize(buffer.size() - outLeft);
-  *out = buffer;
-  return true;
-}
-
 std::string showText(const std::string& utf8) {
-  if (terminalIsUtf8()) return utf8;
+  if (sysTerminalIsUtf8()) return utf8;
   std::string out;
-  std::string target = terminalCode + "//TRANSLIT";
-  return convertAll(target.c_str(), "UTF-8", utf8, &out) ? out : utf8;
+  return sysConvertText(TextUtf8, TextTerminal, utf8.data(), utf8.size(), &out, true) ? out : utf8;
 }
 
 std::string typedToCp932(const std::string& typed) {
   std::string out;
-  return convertAll("CP932", terminalCode.c_str(), typed, &out) ? out : typed;
+  return sysConvertText(TextTerminal, TextCp932, typed.data(), typed.size(), &out) ? out : typed;
 }
 
 std::string jsonString(const std::string& utf8) {
@@ -189,17 +145,14 @@ std::string hexBytes(const char* bytes, size_t count) {
 }
 
 std::string isoLocalTime(uint64_t filetime) {
-  // FILETIME counts 100 ns from 1601-01-01; POSIX times count from 1970.
-  const int64_t seconds = (int64_t)(filetime / 10000000u) - 11644473600LL;
-  const time_t t = (time_t)seconds;
-  struct tm tm;
-  if (!localtime_r(&t, &tm)) return "?";
-  long offset = tm.tm_gmtoff;
+  SysLocalTime t;
+  if (!sysLocalTime(filetime, &t)) return "?";
+  long offset = t.offsetSeconds;
   const char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
   char text[64];
-  snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", tm.tm_year + 1900, tm.tm_mon + 1,
-           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, sign, offset / 3600, offset / 60 % 60);
+  snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", t.year, t.month, t.day, t.hour, t.minute,
+           t.second, sign, offset / 3600, offset / 60 % 60);
   return text;
 }
 

@@ -1,13 +1,8 @@
 #include "tools/cli_ui.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "common/app_state.h"
 #include "archive/entries.h"
@@ -16,6 +11,7 @@
 #include "fs/paths.h"
 #include "platform/platform.h"
 #include "tools/cli_text.h"
+#include "tools/system.h"
 
 CliState cli;
 volatile sig_atomic_t interruptSignal;
@@ -33,29 +29,18 @@ static void onInterrupt(int signal) {
   interruptSignal = signal;
 }
 
-static void installInterruptHandler() {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no restart: a prompt waiting for input returns at once
-  sigaction(SIGINT, &sa, 0);
-  sigaction(SIGTERM, &sa, 0);
-  sigaction(SIGHUP, &sa, 0);
-}
-
 void cliBegin(CliMode mode, bool quiet) {
   cliInitLocale();
   cli.mode = mode;
   cli.quiet = quiet;
-  cli.interactive = isatty(STDIN_FILENO);
-  cli.progress = !quiet && isatty(STDERR_FILENO);
+  cli.interactive = sysIsTerminal(0);
+  cli.progress = !quiet && sysIsTerminal(2);
   cli.overwrite = cli.interactive ? OverwriteAsk : OverwriteRefuse;
   cli.phase = PhaseOpen;
   cli.exitCode = 0;
   cli.startTime = nowSeconds();
   cli.lastDraw = 0;
-  installInterruptHandler();
+  sysCatchInterrupts(onInterrupt);
 }
 
 // ---- messages ----
@@ -102,7 +87,7 @@ static std::string reasonOf(uint32_t code) {
     case kIoNoMemory: return tr("not enough memory", "メモリが足りません");
     case kIoUnbound:
     case kIoNotOpen: return tr("internal file state error", "内部のファイル状態の誤り");
-    default: return code ? strerror((int)code) : tr("unknown error", "原因不明のエラー");
+    default: return code ? sysErrorText(code) : tr("unknown error", "原因不明のエラー");
   }
 }
 
@@ -150,13 +135,13 @@ static void setFatal(int exitCode, const std::string& text) {
 }
 
 static std::string partialNote() {
+  if (cli.toStdout)  // open for the whole run; `writing` tells whether a file was under way
+    return !cli.writing ? "" : tr(" Standard output holds only the first part of ", "標準出力には") + quoted(cli.currentShown) +
+           tr(".", "の途中までしか書かれていません。");
   if (!cli.fatalPartial) return "";
-  std::string host;
-  struct stat st;
-  const bool gone =
-      cp932ToUtf8(cli.partialCp932.data(), cli.partialCp932.size(), true, &host) && lstat(host.c_str(), &st) != 0;
-  if (gone) return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
-                   tr(" was removed.", "は削除しました。");
+  if (pfProbe(cli.partialCp932.c_str()) == kProbeNothing)
+    return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
+           tr(" was removed.", "は削除しました。");
   return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
          tr(" could not be removed; it is incomplete.", "は削除できませんでした。このファイルは不完全です。");
 }
@@ -173,29 +158,7 @@ static void reportReadFailure(uint32_t code) {
 
 // ---- the overwrite question ----
 
-// Replacing must not write through a symbolic link that stands where the
-// file goes (it could point anywhere): the link itself is removed first.
-static void removeLinkInTheWay(const char* fullPath) {
-  std::string host;
-  if (!cp932ToUtf8(fullPath, strlen(fullPath), true, &host)) return;
-  struct stat st;
-  if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(host.c_str());
-}
-
-bool readAnswerLine(std::string* line) {
-  line->clear();
-  for (;;) {
-    char c;
-    ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) {
-      if (interruptSignal) return false;
-      continue;
-    }
-    if (n <= 0) return !line->empty();
-    if (c == '\n') return true;
-    *line += c;
-  }
-}
+bool readAnswerLine(std::string* line) { return sysReadLine("", false, line); }
 
 static int askOverwrite(const char* fullPath) {
   const std::string shown = shownPath(fullPath);
@@ -246,7 +209,9 @@ static int answerOverwrite(const char* fullPath) {
       break;
     default: answer = askOverwrite(fullPath); break;
   }
-  if (answer == kIdYes) removeLinkInTheWay(fullPath);
+  // Replacing must not write through a symbolic link that stands where the
+  // file goes (it could point anywhere): the link itself is removed first.
+  if (answer == kIdYes) sysRemoveLinkAt(fullPath);
   return answer;
 }
 
@@ -269,8 +234,12 @@ int pfMessageBox(MessageId id, const char* text, const char* subject, uint32_t f
       break;
     case MsgWriteFailed: {
       const uint32_t code = pendingIoError ? pendingIoError : pfLastError();
-      setFatal(ExitIo, tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") +
-                           reasonOf(code) + tr(".", "。"));
+      if (cli.toStdout)
+        setFatal(ExitIo, tr("cannot write ", "") + quoted(cli.currentShown) +
+                             tr(" to standard output: ", "を標準出力に書き込めません: ") + reasonOf(code) + tr(".", "。"));
+      else
+        setFatal(ExitIo, tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") +
+                             reasonOf(code) + tr(".", "。"));
       break;
     }
     case MsgFolderFailed: {
@@ -326,17 +295,7 @@ void pfExitProcess(uint32_t code) {
 
 // ---- progress ----
 
-double nowSeconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-static size_t terminalColumns() {
-  struct winsize ws;
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-  return 80;
-}
+double nowSeconds() { return sysSeconds(); }
 
 void progressStart(const std::string& shownName, uint64_t extraBytes) {
   progressName = shownName;
@@ -366,7 +325,7 @@ void progressTick() {
   char head[128];
   snprintf(head, sizeof head, "[%3u%%] %u %s, %s, %s/s  ", percent > 100 ? 100 : percent, cli.filesDone,
            tr("files", "ファイル"), humanBytes((double)bytes).c_str(), humanBytes(rate).c_str());
-  const size_t columns = terminalColumns() - 1;
+  const size_t columns = sysTerminalColumns() - 1;
   const size_t used = displayWidth(head);
   std::string line = head;
   if (used + 4 < columns) line += tailToWidth(progressName, columns - used);

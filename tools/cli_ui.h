@@ -33,6 +33,7 @@ struct CliState {
   CliPhase phase;
   int exitCode;  // decided by the last fatal message, used by pfExitProcess
 
+  bool toStdout;             // extract -c: files go to standard output
   std::string archiveShown;  // the archive's name as given, for messages
   std::string outputShown;   // the -o folder as given ("" = current folder)
 

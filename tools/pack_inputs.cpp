@@ -1,35 +1,17 @@
 #include "tools/pack_inputs.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
-#include "encode/pack_io.h"
+#include "tools/pack_system.h"
+#include "tools/system.h"
 
-static bool convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  out->assign(in.size() * 4 + 8, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = out->data();
-  size_t dstLeft = out->size();
-  const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (r == (size_t)-1 || srcLeft) return false;
-  out->resize(out->size() - dstLeft);
-  return true;
+bool utf8ToCp932(const std::string& utf8, std::string* out) {
+  return sysConvertText(TextUtf8, TextCp932, utf8.data(), utf8.size(), out);
 }
-
-bool utf8ToCp932(const std::string& utf8, std::string* out) { return convert("UTF-8", "CP932", utf8, out); }
 
 static size_t cp932CharLength(const std::string& s, size_t i) {
   const uint8_t c = (uint8_t)s[i];
@@ -37,12 +19,32 @@ static size_t cp932CharLength(const std::string& s, size_t i) {
   return lead && i + 1 < s.size() ? 2 : 1;
 }
 
+// One name (no folders) in code page 932. Its form must hold no "\": that
+// is the folder separator of the stored names, and it would turn one name
+// into a folder and a file. A host name may hold a backslash, and the
+// conversion writes the yen sign as one (code page 932 keeps ¥ at 0x5C).
+static bool nameToCp932(const std::string& utf8, std::string* cp932, std::string* problem) {
+  if (!utf8ToCp932(utf8, cp932)) {
+    *problem = "has no code page 932 form";
+    return false;
+  }
+  for (size_t i = 0; i < cp932->size(); i += cp932CharLength(*cp932, i)) {
+    if ((*cp932)[i] != '\\') continue;
+    *problem = utf8.find('\\') != std::string::npos
+                   ? "cannot be a file name on Windows: it contains the character \\"
+                   : "cannot be a file name on Windows: code page 932 writes a character of it (such as \xC2\xA5) "
+                     "as \\, the folder separator";
+    return false;
+  }
+  return true;
+}
+
 std::string cp932ForDisplay(const std::string& cp932) {
   std::string out;
   for (size_t i = 0; i < cp932.size();) {
     const size_t n = cp932CharLength(cp932, i);
     std::string one;
-    if ((uint8_t)cp932[i] >= 0x20 && convert("CP932", "UTF-8", cp932.substr(i, n), &one)) {
+    if ((uint8_t)cp932[i] >= 0x20 && sysConvertText(TextCp932, TextUtf8, cp932.data() + i, n, &one)) {
       out += one;
     } else {
       static const char* hex = "0123456789abcdef";
@@ -127,7 +129,11 @@ namespace {
 struct Walk {
   CollectResult* r;
   uint64_t skipDev, skipIno;
-  std::vector<std::pair<dev_t, ino_t>> enclosing;  // folders on the current path
+  std::vector<std::pair<uint64_t, uint64_t>> enclosing;  // folders on the current path
+  const PackSelection* selection;  // exclusions, or null
+  size_t belowFrom;                // where the path below the current root begins
+  bool recurse;                    // a folder brings its contents (not a listed one)
+  uint64_t excluded;               // entries left out by exclusions so far
 };
 
 // ASCII letters in upper case, double-byte characters unchanged.
@@ -141,49 +147,35 @@ std::string foldCase(const std::string& cp932) {
   return out;
 }
 
-bool timesOf(const std::string& path, FileTimes* t) {
-  struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
-  t->lastWrite = fileTimeOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  t->lastAccess = fileTimeOf(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  // The creation time where the file system keeps one, else the last write.
-  t->creation = (sx.stx_mask & STATX_BTIME) ? fileTimeOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : t->lastWrite;
-  return true;
-}
-
 bool fail(Walk* w, const std::string& message) {
   if (w->r->error.empty()) w->r->error = message;
   return false;
 }
 
-std::string errnoText() { return strerror(errno); }
+std::string errorText() { return sysErrorText(sysLastError()); }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown);
 
 bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  DIR* d = packOpenFolder(path.c_str());
-  if (!d) return fail(w, "cannot read the folder " + shown + ": " + errnoText());
+  std::vector<std::string> names;
+  uint32_t listError = 0;
+  if (!packListFolder(path, &names, &listError))
+    return fail(w, "cannot read the folder " + shown + ": " + sysErrorText(listError));
   struct Child {
     std::string host, cp932;
   };
   std::vector<Child> children;
-  errno = 0;
-  while (struct dirent* e = packReadFolder(d)) {
-    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-    Child c;
-    c.host = e->d_name;
-    if (!utf8ToCp932(c.host, &c.cp932)) {
-      closedir(d);
-      return fail(w, "the name of " + shown + "/" + c.host + " has no code page 932 form");
+  for (const std::string& name : names) {
+    const std::string childPath = path + "/" + name;
+    if (w->selection && pathExcluded(w->selection, childPath.substr(w->belowFrom), childPath)) {
+      ++w->excluded;
+      continue;
     }
+    Child c;
+    c.host = name;
+    std::string problem;
+    if (!nameToCp932(c.host, &c.cp932, &problem)) return fail(w, "the name of " + shown + "/" + c.host + " " + problem);
     children.push_back(c);
-    errno = 0;
-  }
-  const int readError = errno;
-  closedir(d);
-  if (readError) {
-    errno = readError;
-    return fail(w, "cannot read the folder " + shown + ": " + errnoText());
   }
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.cp932 < b.cp932; });
   // Names that differ only in letter case are one name on Windows.
@@ -202,9 +194,9 @@ bool addFolderContents(Walk* w, const std::string& path, const std::string& name
 }
 
 bool addPath(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
-  if ((uint64_t)st.st_dev == w->skipDev && (uint64_t)st.st_ino == w->skipIno) {
+  SysFileInfo st;
+  if (!sysFileInfo(path, &st)) return fail(w, "cannot read " + shown + ": " + errorText());
+  if (st.volume == w->skipDev && st.index == w->skipIno) {
     // Given by name, the output would be replaced by an archive of nothing.
     if (w->enclosing.empty()) return fail(w, shown + " is the output file; it cannot be packed into itself");
     w->r->warnings.push_back("left out " + shown + ": it is the output file");
@@ -215,43 +207,29 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
   in.name = name;
   in.size = 0;
   in.times = {};
-  if (S_ISDIR(st.st_mode)) {
+  if (st.folder) {
     for (auto& e : w->enclosing)
-      if (e.first == st.st_dev && e.second == st.st_ino)
+      if (e.first == st.volume && e.second == st.index)
         return fail(w, shown + " leads back into an enclosing folder (a symbolic link loop)");
     in.folder = true;
     w->r->items.push_back(in);
-    w->enclosing.push_back({st.st_dev, st.st_ino});
-    const bool ok = addFolderContents(w, path, name, shown);
+    w->enclosing.push_back({st.volume, st.index});
+    const bool ok = !w->recurse || addFolderContents(w, path, name, shown);
     w->enclosing.pop_back();
     return ok;
   }
-  if (!S_ISREG(st.st_mode)) return fail(w, shown + " is neither a regular file nor a folder");
-  if ((uint64_t)st.st_size > kLargestStoredFile)
-    return fail(w, shown + " has " + std::to_string((uint64_t)st.st_size) +
+  if (!st.regular) return fail(w, shown + " is neither a regular file nor a folder");
+  if (st.size > kLargestStoredFile)
+    return fail(w, shown + " has " + std::to_string(st.size) +
                        " bytes; a stored file must be smaller than 2,147,483,648 bytes");
-  if (access(path.c_str(), R_OK) != 0) return fail(w, "cannot read " + shown + ": " + errnoText());
+  if (!sysCanRead(path)) return fail(w, "cannot read " + shown + ": " + errorText());
   in.folder = false;
-  in.size = (uint64_t)st.st_size;
-  if (!timesOf(path, &in.times)) return fail(w, "cannot read the times of " + shown + ": " + errnoText());
+  in.size = st.size;
+  in.times.creation = st.creation;
+  in.times.lastAccess = st.lastAccess;
+  in.times.lastWrite = st.lastWrite;
   w->r->items.push_back(in);
   return true;
-}
-
-// The name a root argument stores: its last component, or for "." and ".."
-// (and paths ending in them) the real folder's name.
-std::string rootName(const std::string& arg) {
-  std::string p = arg;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  std::string base = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
-  if (base == "." || base == ".." || base.empty() || base == "/") {
-    char* real = realpath(p.c_str(), 0);
-    if (!real) return "";
-    std::string r = real;
-    free(real);
-    base = r.substr(r.rfind('/') + 1);
-  }
-  return base;
 }
 
 }  // namespace
@@ -282,21 +260,70 @@ static bool checkNames(CollectResult* r, size_t from) {
   return true;
 }
 
-void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r) {
+// The paths of the lists, each stored under its path as written; one that
+// an exclusion matches (or a folder above it) is left out.
+static bool addListed(Walk* w, CollectResult* r) {
+  w->recurse = false;
+  for (const std::string& path : w->selection->listed) {
+    std::string relative, why;
+    if (!listedPathName(path, &relative, &why)) return fail(w, why);
+    if (relative.empty()) continue;  // "." (find . lists it first): the folder that holds them all
+    bool excluded = false;
+    for (size_t at = relative.find('/'); !excluded && at != std::string::npos; at = relative.find('/', at + 1))
+      excluded = pathExcluded(w->selection, relative.substr(0, at), relative.substr(0, at));
+    if (excluded || pathExcluded(w->selection, relative, relative)) {
+      ++w->excluded;
+      continue;
+    }
+    std::string cp932;
+    for (size_t start = 0; start <= relative.size();) {
+      size_t end = relative.find('/', start);
+      if (end == std::string::npos) end = relative.size();
+      std::string part, problem;
+      if (!nameToCp932(relative.substr(start, end - start), &part, &problem))
+        return fail(w, "the name of " + path + " " + problem);
+      cp932 += (start ? "\\" : "") + part;
+      start = end + 1;
+    }
+    const size_t from = r->items.size();
+    if (!addPath(w, relative, cp932, path) || !checkNames(r, from)) return false;
+  }
+  // A listed path may also come with an input folder or twice in a list:
+  // a folder is stored once, a file twice is refused.
+  std::set<std::string> names;
+  std::vector<PackInput> once;
+  for (PackInput& in : r->items) {
+    if (names.insert(in.name).second) once.push_back(std::move(in));
+    else if (!in.folder) {
+      std::string shown = cp932ForDisplay(in.name);
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      return fail(w, "the file " + shown + " would be stored twice (named by an input and a list, or twice in a list)");
+    }
+  }
+  r->items.swap(once);
+  return true;
+}
+
+void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r,
+                   const PackSelection* selection) {
   Walk w;
   w.r = r;
   w.skipDev = skipDev;
   w.skipIno = skipIno;
+  w.selection = selection && !selection->excludes.empty() ? selection : 0;
+  w.belowFrom = 0;
+  w.recurse = true;
+  w.excluded = 0;
   std::vector<std::pair<std::string, std::string>> topNames;  // folded name, the input that has it
   for (const std::string& root : roots) {
-    const std::string base = rootName(root);
+    const std::string base = sysStoredName(root);
     if (base.empty() || base == "/") {
       r->error = "cannot store " + root + " under a name of its own; give the folder's contents instead";
       return;
     }
-    std::string cp932;
-    if (!utf8ToCp932(base, &cp932)) {
-      r->error = "the name of " + root + " has no code page 932 form";
+    std::string cp932, problem;
+    if (!nameToCp932(base, &cp932, &problem)) {
+      r->error = "the name of " + root + " " + problem;
       return;
     }
     for (const auto& seen : topNames) {
@@ -309,9 +336,17 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
     const size_t from = r->items.size();
     std::string path = root;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
+    w.belowFrom = path.size() + 1;
+    const uint64_t excludedBefore = w.excluded;
     if (!addPath(&w, path, cp932, root) || !checkNames(r, from)) {
       if (r->error.empty()) r->error = "cannot read " + root;
       return;
     }
+    if (w.excluded > excludedBefore && r->items.size() == from + 1 && r->items[from].folder)
+      r->warnings.push_back("everything below " + root + " was excluded; it is stored as an empty folder");
+  }
+  if (selection && !selection->listed.empty()) {
+    w.selection = selection;
+    if (!addListed(&w, r) && r->error.empty()) r->error = "cannot read a listed path";
   }
 }

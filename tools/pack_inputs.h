@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encode/archive_writer.h"
+#include "tools/pack_select.h"
 
 struct PackInput {
   std::string hostPath;  // where to read it
@@ -43,4 +44,8 @@ struct CollectResult {
 // enclosing folder is refused). `skipDev`/`skipIno` name a file that is left
 // out with a warning (the output, when it lies inside an input folder); given
 // as an input itself, it is refused.
-void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r);
+// With a `selection`, what its exclusions match below each root is left out
+// (see pack_select.h), and after the roots come its listed paths, each
+// stored under its path as written and a listed folder without its contents.
+void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint64_t skipIno, CollectResult* r,
+                   const PackSelection* selection = 0);

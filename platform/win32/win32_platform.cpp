@@ -48,6 +48,11 @@ bool pfFilePosition(FileHandle h, uint32_t* position) {
   return true;
 }
 
+// Positions stay below 2 GB, so 0xFFFFFFFF can only mean a failure.
+bool pfSeekFile(FileHandle h, uint32_t position) {
+  return SetFilePointer(handleFrom(h), (LONG)position, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
 bool pfCloseFile(FileHandle h) { return CloseHandle(handleFrom(h)) != 0; }
 
 bool pfDeleteFile(const char* name) { return DeleteFileA(name) != 0; }

@@ -2,9 +2,16 @@
 """Runs one end-to-end case of the real stub under Wine on a virtual X display.
 
     run_case.py --case FILE --build DIR --stub EXE --driver EXE --texts texts.h [--tool vellicor]
+                [--stub64 EXE --driver64 EXE] [--arch auto|i686|x86_64]
                 [--named-archive make_named_archive]
     run_case.py --setup    --build DIR ...   (once per test run: Wine prefix and X display)
     run_case.py --teardown --build DIR ...   (stops what --setup started)
+    run_case.py --which                      (prints which stub this machine runs, or "none")
+
+Which stub runs: the 32-bit product stub (--stub, --driver) under 32-bit Wine
+wherever the machine can execute 32-bit code; otherwise the 64-bit test build
+of the same sources (--stub64, --driver64) under 64-bit Wine. Every case's
+log says which, at its top.
 
 A case file has runner lines starting with "%" (preparing the files of the
 case) and driver lines (everything else; see README.md). The runner builds
@@ -12,10 +19,10 @@ the case's files in <build>/e2e/work/<case>/, starts the test driver under
 Wine with the script, takes a PNG of the screen at each screenshot point into
 <build>/e2e-shots/ and passes the driver's verdict on as its exit code.
 
-Exit codes: 0 passed, 1 failed, 77 skipped (Wine, Xvfb or ImageMagick missing).
+Exit codes: 0 passed, 1 failed, 77 skipped (Wine, Xvfb or ImageMagick missing;
+with VELLICOR_REQUIRE_E2E=1 in the environment, as CI sets it, a skip fails).
 """
 import argparse
-import fcntl
 import os
 import re
 import shlex
@@ -26,8 +33,10 @@ import sys
 import threading
 import time
 
-SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from wine_setup import SKIP, WINE32_LOADER, WINE64_LOADER, ensure_prefix, wine_environment, winpath  # noqa: E402
+import wine_setup  # noqa: E402
 SCREEN = '1024x768x24'
 
 
@@ -36,16 +45,56 @@ def log(msg):
 
 
 def loud_skip(what):
-    bar = '!' * 72
-    print(f'{bar}\n!! END-TO-END TESTS SKIPPED: {what}\n'
-          f'!! The real stub was NOT tested. Run scripts/setup.sh to install Wine, Xvfb and ImageMagick.\n{bar}',
-          flush=True)
-    sys.exit(SKIP)
+    wine_setup.loud_skip(f'END-TO-END TESTS SKIPPED: {what}',
+                         'The real stub was NOT tested. Run scripts/setup.sh to install Wine, Xvfb and ImageMagick.')
 
 
-def winpath(path):
-    """Unix path -> the path Wine's Z: drive gives it."""
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+def machine_runs_32bit():
+    """True when the kernel executes 32-bit x86 programs: runs a tiny i386
+    ELF program that exits with code 7 (some kernels refuse every i386
+    program with "Exec format error", and 32-bit Wine with them)."""
+    import struct
+    import tempfile
+    code = bytes([0xb8, 1, 0, 0, 0, 0xbb, 7, 0, 0, 0, 0xcd, 0x80])   # exit(7)
+    vaddr = 0x08048000
+    header = (b'\x7fELF' + bytes([1, 1, 1, 0]) + bytes(8)
+              + struct.pack('<HHIIIIIHHHHHH', 2, 3, 1, vaddr + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0))
+    size = 84 + len(code)
+    segment = struct.pack('<IIIIIIII', 1, 0, vaddr, vaddr, size, size, 5, 0x1000)
+    fd, path = tempfile.mkstemp(prefix='vellicor-i386-probe-')
+    try:
+        os.write(fd, header + segment + code)
+        os.close(fd)
+        os.chmod(path, 0o755)
+        try:
+            return subprocess.run([path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  timeout=10).returncode == 7
+        except OSError:
+            return False
+    finally:
+        os.remove(path)
+
+
+def which_stub(arch='auto'):
+    """'i686' (the 32-bit product stub under 32-bit Wine), 'x86_64' (the
+    64-bit test build under 64-bit Wine) or None (no Wine that can run)."""
+    if arch != 'auto':
+        return arch
+    if machine_runs_32bit() and os.access(WINE32_LOADER, os.X_OK):
+        return 'i686'
+    if os.access(WINE64_LOADER, os.X_OK):
+        return 'x86_64'
+    return None
+
+
+def announce(kind):
+    bar = '=' * 72
+    if kind == 'i686':
+        what = ('STUB UNDER TEST: the 32-bit PRODUCT stub (i686, 26,112 bytes) under 32-bit Wine')
+    else:
+        what = ('STUB UNDER TEST: the 64-bit TEST BUILD (x86_64) under 64-bit Wine: this machine\n'
+                '== cannot execute 32-bit code, so the 32-bit product stub itself is NOT run here')
+    print(f'{bar}\n== {what}\n{bar}', flush=True)
 
 
 def banner_from_texts(texts_h):
@@ -77,29 +126,25 @@ def banner_from_texts(texts_h):
 
 
 class Env:
-    def __init__(self, build):
+    def __init__(self, build, kind):
+        self.kind = kind
         self.base = os.path.join(os.path.abspath(build), 'e2e')
-        self.prefix = os.path.join(self.base, 'wineprefix')
+        # One prefix per Wine: a 64-bit prefix cannot serve 32-bit Wine.
+        self.prefix = os.path.join(self.base, 'wineprefix' if kind != 'x86_64' else 'wineprefix64')
         self.display_file = os.path.join(self.base, 'display')
         os.makedirs(self.base, exist_ok=True)
-        self.env = dict(os.environ)
-        self.env.update({
-            'WINEPREFIX': self.prefix,
-            'WINEDEBUG': '-all',
-            'WINEARCH': 'win32',
-            # Mono and Gecko installers would open dialogs and wait.
-            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
-            # Japanese locale: Wine's ANSI code page is then 932.
-            'LANG': 'ja_JP.UTF-8',
-            'LC_ALL': 'ja_JP.UTF-8',
-        })
+        # Japanese locale: Wine's ANSI code page is then 932.
+        self.wine, self.env = wine_environment(self.prefix, kind, 'ja_JP.UTF-8')
         self.xvfb = None  # our own Xvfb, when no shared one is running
 
     def check_tools(self):
-        missing = [t for t in ('wine', 'wineserver', 'Xvfb', 'import') if not shutil.which(t)]
+        if self.kind is None:
+            loud_skip('no Wine here that can run: 32-bit Wine needs a machine that executes 32-bit code, '
+                      f'64-bit Wine needs {WINE64_LOADER} (Debian package wine64)')
+        missing = [t for t in (self.wine, 'wineserver', 'Xvfb', 'import') if not shutil.which(t)]
         if missing:
             loud_skip('missing ' + ', '.join(missing))
-        r = subprocess.run(['wine', '--version'], capture_output=True, env=self.env)
+        r = subprocess.run([self.wine, '--version'], capture_output=True, env=self.env)
         if r.returncode != 0:
             loud_skip('wine does not run: ' + r.stderr.decode(errors='replace').strip())
 
@@ -156,31 +201,17 @@ class Env:
 
     # --- Wine prefix -------------------------------------------------------
     def ensure_prefix(self):
-        """Creates the Wine prefix once; a lock keeps parallel runs from racing."""
-        ready = os.path.join(self.prefix, '.vellicor-ready')
-        with open(os.path.join(self.base, 'prefix.lock'), 'w') as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            if os.path.exists(ready):
-                return
-            log(f'creating the Wine prefix {self.prefix} (first run only)')
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            t0 = time.time()
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            r = subprocess.run(['wineboot', '-i'], env=self.env, timeout=300, **quiet)
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, **quiet)
-            if r.returncode != 0 or not os.path.exists(os.path.join(self.prefix, 'system.reg')):
-                raise SystemExit('e2e: wineboot failed to create the prefix')
+        """Creates the Wine prefix once (shared with other runs through a lock)."""
+        def virtual_desktop(quiet):
             # A virtual desktop: Wine then draws every window with its frame
             # and caption itself (there is no window manager on the display),
             # so the screenshots show what a user sees.
             for key, name, value in (('HKCU\\Software\\Wine\\Explorer', 'Desktop', 'Default'),
                                      ('HKCU\\Software\\Wine\\Explorer\\Desktops', 'Default',
                                       SCREEN.rsplit('x', 1)[0])):
-                subprocess.run(['wine', 'reg', 'add', key, '/v', name, '/d', value, '/f'],
+                subprocess.run([self.wine, 'reg', 'add', key, '/v', name, '/d', value, '/f'],
                                env=self.env, timeout=120, **quiet)
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, **quiet)
-            open(ready, 'w').close()
-            log(f'Wine prefix ready in {time.time() - t0:.1f} s')
+        ensure_prefix(self.wine, self.env, self.prefix, self.base, log, virtual_desktop)
 
 
 def setup(env):
@@ -253,6 +284,9 @@ def prepare_case(args, env, case, lines, work):
                 os.makedirs(os.path.join(work, d), exist_ok=True)
             continue
         elif cmd in ('run', 'after'):
+            if re.search(r'\$\{TOOL\}\s+pack\b', text) and '--stub' not in text:
+                raise SystemExit(f'e2e: {case}:{number}: "${{TOOL}} pack" without "--stub ${{STUB}}": every '
+                                 'archive of a case is made with the stub under test, not the one the tool embeds')
             if 'TOOL' in text and not args.tool:
                 raise SystemExit(f'e2e: {case}:{number}: needs the vellicor tool (--tool)')
             if '${NAMED_ARCHIVE}' in text and not args.named_archive:
@@ -305,7 +339,7 @@ def run_case(args, env):
 
     display = env.use_display()
     env.ensure_prefix()
-    driver_cmd = ['wine', args.driver, '--ack-dir', winpath(os.path.join(work, 'ack')),
+    driver_cmd = [env.wine, args.driver, '--ack-dir', winpath(os.path.join(work, 'ack')),
                   '-D', f'EXE={winpath(os.path.join(work, "case.exe"))}',
                   '-D', f'WORK={winpath(work)}',
                   '-D', f'CWD={winpath(os.path.join(work, "cwd"))}',
@@ -373,20 +407,36 @@ def main():
     mode.add_argument('--case', help='case file to run')
     mode.add_argument('--setup', action='store_true')
     mode.add_argument('--teardown', action='store_true')
-    ap.add_argument('--build', required=True)
+    mode.add_argument('--which', action='store_true')
+    ap.add_argument('--build')
     ap.add_argument('--stub')
     ap.add_argument('--driver')
+    ap.add_argument('--stub64')
+    ap.add_argument('--driver64')
+    ap.add_argument('--arch', choices=('auto', 'i686', 'x86_64'), default='auto')
     ap.add_argument('--texts')
     ap.add_argument('--tool')
     ap.add_argument('--named-archive')
     ap.add_argument('--timeout', type=int, default=150)
     args = ap.parse_args()
-    for name in ('case', 'stub', 'driver', 'texts', 'tool', 'named_archive'):
+    kind = which_stub(args.arch)
+    if args.which:
+        print(kind or 'none')
+        return 0
+    if not args.build:
+        ap.error('--build is needed')
+    for name in ('case', 'stub', 'driver', 'stub64', 'driver64', 'texts', 'tool', 'named_archive'):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
-    env = Env(args.build)
+    if kind == 'x86_64':
+        if not (args.stub64 and args.driver64):
+            loud_skip('this machine runs only 64-bit Wine, and no 64-bit test build was given (--stub64, --driver64)')
+        args.stub, args.driver = args.stub64, args.driver64
+    env = Env(args.build, kind)
     if args.teardown:
         return teardown(env)
+    if kind:
+        announce(kind)
     if args.setup:
         return setup(env)
     env.check_tools()

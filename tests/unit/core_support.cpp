@@ -43,32 +43,50 @@ std::string SymbolComposer::codeOf(const CodeTree& t, int symbol) {
   return found;
 }
 
+// Every symbol's code of a tree, in one walk.
+static std::vector<std::string> codesOf(const CodeTree& t) {
+  std::vector<std::string> codes(kSymbols);
+  std::function<void(int, std::string)> walk = [&](int node, std::string path) {
+    const CodeNode& n = t.nodes[node];
+    if (n.child0 == kNoChild) {
+      codes[n.symbol] = path;
+      return;
+    }
+    walk(n.child0, path + "0");
+    walk(n.child1, path + "1");
+  };
+  walk(kRoot, "");
+  return codes;
+}
+
 void SymbolComposer::beforeSymbol() {
   if (isRebuildPoint(count_)) {
     buildCodeTree(&symbols_);
     buildCodeTree(&distances_);
+    symbolCodes_ = codesOf(symbols_);
+    distanceCodes_ = codesOf(distances_);
   }
   ++count_;
 }
 
-void SymbolComposer::emit(const CodeTree& t, int symbol) {
-  for (char c : codeOf(t, symbol)) sink_->bit(c == '1');
+void SymbolComposer::emit(const std::vector<std::string>& codes, int symbol) {
+  for (char c : codes[symbol]) sink_->bit(c == '1');
 }
 
 void SymbolComposer::literal(uint8_t byte) {
   beforeSymbol();
-  emit(symbols_, byte);
+  emit(symbolCodes_, byte);
   countSymbol(&symbols_, byte);
 }
 
 void SymbolComposer::match(int length, int distance) {
   beforeSymbol();
   int s = length <= 256 ? length + 254 : 511;
-  emit(symbols_, s);
+  emit(symbolCodes_, s);
   countSymbol(&symbols_, s);
   if (s == 511) sink_->bits(length - 257, 12);
   int d = (distance - 1) >> 4;
-  emit(distances_, d);
+  emit(distanceCodes_, d);
   countSymbol(&distances_, d);
   sink_->bits((distance - 1) & 15, 4);
 }
@@ -168,4 +186,44 @@ Bytes readFileBytes(const std::string& path) {
 void writeFileBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+}
+
+void put32(Bytes* b, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = (uint8_t)(value >> (8 * i));
+}
+
+uint32_t get32(const Bytes& b, size_t at) {
+  return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+}
+
+Bytes peStubImage(uint32_t magic) {
+  Bytes image = testStubImage();
+  put32(&image, 0x3c, 0x80);
+  image[0x98] = (uint8_t)magic;
+  image[0x99] = (uint8_t)(magic >> 8);
+  put32(&image, checksumAt(image), 0);
+  const size_t entry = securityEntryAt(image);
+  put32(&image, entry - 36, 16);  // the number of data directories
+  put32(&image, entry, 0);
+  put32(&image, entry + 4, 0);
+  return image;
+}
+
+size_t checksumAt(const Bytes& file) { return get32(file, 0x3c) + 24 + 64; }
+
+size_t securityEntryAt(const Bytes& file) {
+  const size_t optional = get32(file, 0x3c) + 24;
+  return optional + (file[optional] == 0x0b && file[optional + 1] == 0x02 ? 144 : 128);
+}
+
+Bytes signedCopy(const Bytes& file, uint32_t tableLength) {
+  Bytes s = file;
+  s.resize((s.size() + 7) & ~(size_t)7, 0);
+  const uint32_t tableAt = (uint32_t)s.size();
+  for (uint32_t i = 0; i < tableLength; ++i) s.push_back((uint8_t)(0xA5 ^ i));
+  if (tableLength >= 8) put32(&s, tableAt, tableLength);  // the certificate's own length
+  put32(&s, securityEntryAt(s), tableAt);
+  put32(&s, securityEntryAt(s) + 4, tableLength);
+  put32(&s, checksumAt(s), 0x0001F2E3);
+  return s;
 }

@@ -31,9 +31,10 @@ class SymbolComposer {
 
  private:
   void beforeSymbol();
-  void emit(const CodeTree& t, int symbol);
+  void emit(const std::vector<std::string>& codes, int symbol);
   BitSink* sink_;
   CodeTree symbols_{}, distances_{};
+  std::vector<std::string> symbolCodes_, distanceCodes_;  // of the trees as last built
   uint32_t count_ = 0;
 };
 
@@ -59,3 +60,20 @@ Bytes fileRecord(const std::string& name, uint32_t size, uint8_t back = 0, uint1
                  uint64_t t1 = 1, uint64_t t2 = 2, uint64_t t3 = 3);
 Bytes readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const Bytes& bytes);
+
+// Signing as the tools do it, for the signed-file tests. Files here are
+// whole self-extracting files (stub image first).
+static const uint32_t kPe32 = 0x10b, kPe32Plus = 0x20b;
+// The test stub image with a header of the given form at offset 0x80, as our
+// build leaves it: checksum 0, sixteen data directories, no security entry.
+Bytes peStubImage(uint32_t magic);
+void put32(Bytes* b, size_t at, uint32_t value);
+uint32_t get32(const Bytes& b, size_t at);
+// File offsets of the header's checksum and of its security entry (offset,
+// then length), found from the file's own header.
+size_t checksumAt(const Bytes& file);
+size_t securityEntryAt(const Bytes& file);
+// A signed copy: zero bytes up to the next multiple of 8, a certificate
+// table of `tableLength` bytes, its offset and length in the security entry
+// and a new checksum.
+Bytes signedCopy(const Bytes& file, uint32_t tableLength = 1456);

@@ -33,6 +33,25 @@ TEST(Crc, CheckValueAndBlockProperty) {
   EXPECT_EQ(r, 0u);
 }
 
+TEST(Crc, BlockRegisterMatchesTheBitSerialRegister) {
+  // The block check computes the register from the block's CRC and its
+  // last two bytes; any length, any bytes, also a block with its right CRC.
+  std::mt19937 rng(5);
+  for (uint32_t n : {0u, 1u, 2u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 100u, 4096u, 4097u, 4098u}) {
+    Bytes block(n);
+    for (auto& b : block) b = (uint8_t)rng();
+    uint32_t r = 0;
+    for (uint8_t b : block) r = bitwiseStep(r, b);
+    EXPECT_EQ(crcOfBlock(block.data(), n), r) << n << " bytes";
+    if (n >= 2) {
+      const uint16_t c = crc16(block.data(), n - 2);
+      block[n - 2] = (uint8_t)(c >> 8);
+      block[n - 1] = (uint8_t)c;
+      EXPECT_EQ(crcOfBlock(block.data(), n), 0u) << n << " bytes with their check";
+    }
+  }
+}
+
 TEST(Crc, TableStepMatchesBitSerialStep) {
   uint32_t a = 0, b = 0;
   for (int i = 0; i < 5000; ++i) {
@@ -156,14 +175,19 @@ TEST(CodeTree, FasterBuildGivesTheReferenceTreeForAnyWeights) {
       {"any 32-bit values", [&](int) { return (int32_t)rng(); }},
       {"sum just past 2^31 - 1", [&](int s) { return s == 0 ? (int32_t)(0x7FFFFFFF - 510) : 1; }},
       {"sum exactly 2^31 - 1", [&](int s) { return s == 0 ? (int32_t)(0x7FFFFFFF - 511) : 1; }},
+      {"young: most counts still 1", [&](int) { return (int32_t)(rng() % 8 ? 1 : 1 + rng() % 60); }},
+      {"young: a few heavy symbols", [&](int) { return (int32_t)(rng() % 32 ? 1 + rng() % 2 : 50 + rng() % 500); }},
   };
+  // Ranks from the identity, from a shuffle, or carried over from the build
+  // before (any counts, also falling ones, on the order that build left).
   for (const auto& [what, fill] : shapes) {
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 60; ++round) {
       for (int s = 0; s < kSymbols; ++s) t.counts[s] = fill(s);
-      if (round % 2) randomRanks();
-      else for (int s = 0; s < kSymbols; ++s) t.rank[s] = s;
+      if (round % 3 == 1) randomRanks();
+      else if (round % 3 == 0) for (int s = 0; s < kSymbols; ++s) t.rank[s] = s;
       expectSameBuild(t, what);
       if (HasFatalFailure()) return;
+      buildCodeTree(&t);
     }
   }
 }
@@ -189,7 +213,48 @@ TEST(CodeTree, FasterBuildFollowsTheReferenceThroughAnEntry) {
   }
 }
 
-TEST(CodeTree, TableWalkReadsTheSameBitsAndBytesAsTheBitWalk) {
+// Every entry of a decode table against the tree: the walk from the root
+// with the entry's index as bits (first bit in bit 0) reaches the entry's
+// leaf after its bits, or its internal node after all the table's bits; the
+// table is as deep as the longest code or maxBits, whichever is less.
+static void expectTableOfTree(const CodeTree& t, uint32_t maxBits, const char* what) {
+  static DecodeTable table;
+  fillDecodeTable(&t, &table, maxBits);
+  uint32_t deepest = 0;
+  for (int s = 0; s < kSymbols; ++s) deepest = std::max<uint32_t>(deepest, (uint32_t)SymbolComposer::codeOf(t, s).size());
+  const uint32_t bits = std::min(deepest, maxBits);
+  ASSERT_EQ(table.mask, (1u << bits) - 1) << what;
+  for (uint32_t index = 0; index <= table.mask; ++index) {
+    int node = kRoot;
+    uint32_t taken = 0;
+    while (t.nodes[node].child0 != kNoChild && taken < bits) {
+      node = index >> taken & 1 ? t.nodes[node].child1 : t.nodes[node].child0;
+      ++taken;
+    }
+    ASSERT_EQ(table.entries[index], (uint16_t)(node << 6 | taken)) << what << ", index " << index;
+  }
+}
+
+TEST(CodeTree, DecodeTablesAgreeWithTheTrees) {
+  static CodeTree t;
+  resetCodeTree(&t);
+  buildCodeTree(&t);
+  for (uint32_t bits : {8u, 9u, kDecodeTableBits}) expectTableOfTree(t, bits, "first build");
+  // Codes of 1 to more than 40 bits.
+  int64_t a = 1, b = 1;
+  for (int s = 0; s < kSymbols; ++s) {
+    t.counts[s] = s < 44 ? (int32_t)a : 1 + s % 3;
+    if (s < 44) std::swap(a, b += a);
+  }
+  buildCodeTree(&t);
+  for (uint32_t bits : {1u, 8u, kDecodeTableBits}) expectTableOfTree(t, bits, "long codes");
+  // Few symbols with all the weight: the longest code is short, and so is the table.
+  for (int s = 0; s < kSymbols; ++s) t.counts[s] = s < 4 ? 1000000 : 1;
+  buildCodeTree(&t);
+  expectTableOfTree(t, kDecodeTableBits, "skewed");
+}
+
+TEST(CodeTree, BitWalkFetchesEachByteWhenItsFirstBitIsNeeded) {
   // A tree with codes of 1 to over 24 bits; every symbol is decoded after 0
   // to 7 bits of padding, so codes start and end at every bit of a byte.
   static CodeTree t;

@@ -17,11 +17,12 @@ struct PackItem {
   FileTimes times = {130000000000000000ull, 130000000000000001ull, 130000000000000002ull};
 };
 
-// Writes an archive of the items with the test stub; returns its bytes.
+// Writes an archive of the items with `stub` (by default the test stub
+// image); returns its bytes.
 // `feedPiece` splits each file's data after the look-ahead into pieces of
 // that size (to exercise the streaming path).
 Bytes packItems(const std::vector<PackItem>& items, ArchiveSettings settings = {}, size_t feedPiece = 1 << 20,
-                ArchiveStats* stats = 0);
+                ArchiveStats* stats = 0, const Bytes* stub = 0);
 
 // What the core reads back from an archive.
 struct ReadEntry {

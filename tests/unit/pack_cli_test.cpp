@@ -107,6 +107,27 @@ TEST_F(PackCli, SameInputGivesTheSameBytes) {
   EXPECT_EQ(back.size(), 41u);
 }
 
+TEST_F(PackCli, EveryThreadCountGivesTheSameBytes) {
+  for (int i = 0; i < 30; ++i) {
+    std::string text;
+    for (int k = 0; k < 200 + 97 * i; ++k) text += "line " + std::to_string(k * (i + 3) % 101) + "\n";
+    write("t/d" + std::to_string(i % 4) + "/f" + std::to_string(i), text);
+  }
+  ASSERT_EQ(pack({"-j", "1", "-o", dir + "/one.exe", dir + "/t"}), 0);
+  ASSERT_EQ(pack({"-o", dir + "/default.exe", dir + "/t"}), 0);
+  ASSERT_EQ(pack({"-j3", "-o", dir + "/three.exe", dir + "/t"}), 0);
+  ASSERT_EQ(pack({"--threads=16", "-o", dir + "/many.exe", dir + "/t"}), 0);
+  const Bytes one = readFileBytes(dir + "/one.exe");
+  EXPECT_EQ(readFileBytes(dir + "/default.exe"), one);
+  EXPECT_EQ(readFileBytes(dir + "/three.exe"), one);
+  EXPECT_EQ(readFileBytes(dir + "/many.exe"), one);
+  std::vector<ReadEntry> back;
+  ASSERT_EQ(readBack(one, "", &back), -1);
+  EXPECT_EQ(back.size(), 35u);
+  for (const char* bad : {"0", "x", "257", ""}) EXPECT_EQ(pack({"-j", bad, "-o", dir + "/bad.exe", dir + "/t"}), 1);
+  EXPECT_TRUE(othersIn(dir, {"t", "stub.exe", "one.exe", "default.exe", "three.exe", "many.exe"}).empty());
+}
+
 TEST_F(PackCli, CommentLaunchAndPassword) {
   write("a/readme.txt", "read me");
   write("note.txt", "\xEF\xBB\xBFline one\nline two\r\n\xE6\x97\xA5\xE6\x9C\xAC\n");  // BOM, LF, CRLF, 日本
@@ -161,6 +182,20 @@ TEST_F(PackCli, RefusalsLeaveNoOutput) {
   fs::remove_all(dir + "/bad");
   write("bad/aux.c", "x");
   EXPECT_EQ(pack({"-o", out, dir + "/bad"}), 1);
+  fs::remove_all(dir + "/bad");
+  // Names whose code page 932 form holds the folder separator: a yen sign
+  // (written as 0x5C) and a backslash that POSIX allows in a name. Either
+  // would be stored as a folder "bad\price" holding a file "100.txt".
+  for (const char* name : {"bad/price\xC2\xA5" "100.txt", "bad/price\\100.txt"}) {
+    write(name, "x");
+    EXPECT_EQ(pack({"-o", out, dir + "/bad"}), 1) << name;
+    fs::remove_all(dir + "/bad");
+  }
+  // A listed path is refused for its name before it is looked for (a
+  // missing file would be exit code 4).
+  write("list.txt", "ok/price\xC2\xA5" "100.txt\n");
+  EXPECT_EQ(pack({"-o", out, "--files-from", dir + "/list.txt"}), 1);
+  fs::remove(dir + "/list.txt");
   // 2,147,483,648 bytes (sparse): refused before anything is read.
   {
     int fd = ::open((dir + "/huge.bin").c_str(), O_CREAT | O_WRONLY, 0600);

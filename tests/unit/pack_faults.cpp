@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <map>
 
 #include "encode/pack_io.h"
+#include "tools/pack_system.h"
 
 PackFaultPlan packFaults;
 uint32_t packWrites;
@@ -17,7 +20,6 @@ uint32_t packWrites;
 // read before.
 static std::map<int, std::string> inputs;
 static std::map<int, bool> readBefore;
-static std::map<DIR*, std::string> folders;
 
 static bool diskFull;
 
@@ -27,19 +29,20 @@ void resetPackFaults() {
   diskFull = false;
   inputs.clear();
   readBefore.clear();
-  folders.clear();
 }
 
-int packOpenInput(const char* path) {
+int packOpenInput(const std::string& path, uint32_t* error) {
   if (packFaults.openFails == path) {
-    errno = EACCES;
+    *error = EACCES;
     return -1;
   }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    inputs[fd] = path;
-    readBefore[fd] = false;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = (uint32_t)errno;
+    return -1;
   }
+  inputs[fd] = path;
+  readBefore[fd] = false;
   return fd;
 }
 
@@ -63,22 +66,30 @@ ssize_t packRead(int fd, void* buffer, size_t count) {
   return read(fd, buffer, count);
 }
 
-DIR* packOpenFolder(const char* path) {
+bool packListFolder(const std::string& path, std::vector<std::string>* names, uint32_t* error) {
+  names->clear();
   if (packFaults.folderOpenFails == path) {
-    errno = EACCES;
-    return nullptr;
+    *error = EACCES;
+    return false;
   }
-  DIR* d = opendir(path);
-  if (d) folders[d] = path;
-  return d;
-}
-
-struct dirent* packReadFolder(DIR* folder) {
-  if (folders.count(folder) && folders[folder] == packFaults.folderListFails) {
-    errno = EIO;
-    return nullptr;
+  DIR* d = opendir(path.c_str());
+  if (!d) {
+    *error = (uint32_t)errno;
+    return false;
   }
-  return readdir(folder);
+  // A listing that fails after its first name, as a failing disk would.
+  const bool failing = packFaults.folderListFails == path;
+  while (struct dirent* e = readdir(d)) {
+    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+    if (failing) {
+      closedir(d);
+      *error = EIO;
+      return false;
+    }
+    names->push_back(e->d_name);
+  }
+  closedir(d);
+  return true;
 }
 
 // The planned write: with a full disk it writes part of its bytes and every
@@ -99,7 +110,8 @@ static bool writeFails(int fd, const void* buffer, size_t count, const off_t* at
   }
   diskFull = true;
   const size_t part = count / 2;
-  *result = at ? pwrite(fd, buffer, part, *at) : write(fd, buffer, part);
+  if (at && lseek(fd, *at, SEEK_SET) != *at) *result = -1;
+  else *result = write(fd, buffer, part);
   if (part == 0) {
     errno = ENOSPC;
     *result = -1;
@@ -116,5 +128,6 @@ ssize_t packWrite(int fd, const void* buffer, size_t count) {
 ssize_t packWriteAt(int fd, const void* buffer, size_t count, off_t offset) {
   ssize_t r;
   if (writeFails(fd, buffer, count, &offset, &r)) return r;
-  return pwrite(fd, buffer, count, offset);
+  if (lseek(fd, offset, SEEK_SET) != offset) return -1;
+  return write(fd, buffer, count);
 }

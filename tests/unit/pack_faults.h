@@ -1,13 +1,14 @@
-// The creator's system calls (encode/pack_io.h) for the tests, in place of
-// encode/pack_io.cpp: they pass through to the system unless the plan below
-// makes one of them fail or changes a file while it is read.
+// The creator's system calls (encode/pack_io.h, tools/pack_system.h) for the
+// tests, in place of encode/pack_io.cpp and tools/pack_system.cpp: they pass
+// through to the system unless the plan below makes one of them fail or
+// changes a file while it is read.
 #pragma once
 #include <stdint.h>
 
 #include <string>
 
 struct PackFaultPlan {
-  // Output: the failWriteAt-th write (write or pwrite, from 1) fails with
+  // Output: the failWriteAt-th write (at the end or at an offset, from 1) fails with
   // EIO; with `fullDisk` it writes half its bytes, and every later write
   // fails with ENOSPC.
   uint32_t failWriteAt = 0;

@@ -41,7 +41,9 @@ TEST_F(StreamTest, MaskedStreamAcrossBlocksWithThreeByteKey) {
     ASSERT_FALSE(app.endOfArchive);
     ASSERT_EQ(readStreamByte(), data[i]) << "byte " << i;
     // The check bytes do not advance the key: byte 4,096 uses key[1].
-    if (i == 4095) EXPECT_EQ(app.keyPos, 1);
+    if (i == 4095) {
+      EXPECT_EQ(app.keyPos, 1);
+    }
   }
   EXPECT_TRUE(app.endOfArchive);
   EXPECT_EQ(app.keyPos, (int32_t)(data.size() % 3));

@@ -79,6 +79,7 @@ std::string show(const std::string& sjis) {
 const char* gScriptName = "script";
 int gLine = 0;
 std::string gAckDir;
+LARGE_INTEGER gStopwatch;  // stopwatch-start
 
 void out(const char* fmt, ...) {
   va_list ap;
@@ -1225,6 +1226,24 @@ void runCommand(const std::vector<Tok>& t) {
     std::string name = toSjis(t[1].text);
     if (!poll([&] { return !processRunning(name); }, gTimeoutMs, "a process", true))
       fail(t[1].text + " is still running");
+  }
+  else if (c == "stopwatch-start") {
+    // Times a stretch of the script (e.g. from the click that starts a run
+    // to the message that ends it), for benchmark cases: a recording, never
+    // a check.
+    QueryPerformanceCounter(&gStopwatch);
+  }
+  else if (c == "stopwatch-save") {
+    needArgs(t, 1, "stopwatch-save PATH");
+    LARGE_INTEGER now, rate;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&rate);
+    const double seconds = (double)(now.QuadPart - gStopwatch.QuadPart) / (double)rate.QuadPart;
+    out("info stopwatch: %.3f s", seconds);
+    FILE* f = fopen(toSjis(t[1].text).c_str(), "wb");
+    if (!f) fail("cannot write " + t[1].text);
+    fprintf(f, "%.6f\n", seconds);
+    fclose(f);
   }
   else if (c == "make-folder") { needArgs(t, 1, "make-folder PATH"); CreateDirectoryA(toSjis(t[1].text).c_str(), nullptr); }
   else if (c == "write-file") {
