@@ -127,6 +127,21 @@ TEST_F(PackFaults, EveryWriteOfTheOutputFailingOrStoppingShortLeavesNoOutput) {
   EXPECT_TRUE(namesIn("out").empty());
 }
 
+TEST_F(PackFaults, AWriteThatTakesOnlyPartOfItsBytesIsContinued) {
+  for (int i = 0; i < 3; ++i) file("src/f" + std::to_string(i) + ".bin", noise(70000, i + 7));
+  ASSERT_EQ(pack({"-o", "good.exe", "src"}).code, 0);
+  const Bytes good = readFileBytes(at("good.exe"));
+  const uint32_t writes = packWrites;
+  for (uint32_t k = 1; k <= writes; ++k) {
+    resetPackFaults();
+    packFaults.failWriteAt = k;
+    packFaults.shortOnly = true;
+    const Packed p = pack({"-o", "a.exe", "src"});
+    ASSERT_EQ(p.code, 0) << "write " << k << ": " << p.err;
+    EXPECT_TRUE(readFileBytes(at("a.exe")) == good) << "write " << k;
+  }
+}
+
 TEST_F(PackFaults, InputsThatCannotBeReadAreNamed) {
   file("src/a.txt", Bytes(5000, 'a'));
   file("src/b.txt", Bytes(70000, 'b'));

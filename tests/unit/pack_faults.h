@@ -13,6 +13,9 @@ struct PackFaultPlan {
   // fails with ENOSPC.
   uint32_t failWriteAt = 0;
   bool fullDisk = false;
+  // With `shortOnly` that write is no failure: it writes only the first half
+  // of its bytes and reports so, as write() may, and the later ones work.
+  bool shortOnly = false;
   // Inputs, by host path: opening fails (EACCES), reading fails after the
   // first read (EIO), the folder cannot be opened (EACCES) or listed (EIO).
   std::string openFails, readFails, folderOpenFails, folderListFails;
