@@ -88,7 +88,8 @@ else()
 endif()
 
 # The core with POSIX files; the user-interface side is linked separately.
-add_library(vellicor_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/host/host_files.cpp)
+add_library(vellicor_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/common/app_reset.cpp
+  ${CMAKE_SOURCE_DIR}/platform/host/host_files.cpp)
 target_include_directories(vellicor_core PUBLIC ${CMAKE_SOURCE_DIR})
 # The decoder's host-only speed-ups (a larger lookup table per code tree).
 # Public, so every host program and test sees the same DecoderState.

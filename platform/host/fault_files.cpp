@@ -262,7 +262,6 @@ void pfFree(void* block) {
   release(block, size);
 }
 
-bool faultHostPath(const char* name, std::string* out) { return hostName(name, out); }
 
 uint32_t liveBlocks() { return (uint32_t)blocks().size(); }
 

@@ -42,10 +42,6 @@ const char* faultKindName(FaultKind kind);
 // the text is malformed (nothing is armed then).
 bool faultArmFromText(const char* plan);
 
-// The POSIX path a seam name becomes (what the host side would open);
-// false when the name has no such form.
-bool faultHostPath(const char* name, std::string* out);
-
 // Files in memory, without a system call per read (for fuzzing): a file to
 // read that holds `bytes` (not copied: they must outlive its use), and a
 // file to write that only counts what it is given. One of each at a time;

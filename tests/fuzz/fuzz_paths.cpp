@@ -12,6 +12,7 @@
 #include "fuzz_core_ui.h"
 #include "fuzz_support.h"
 #include "platform/host/fault_layer.h"
+#include "platform/host/host_files.h"
 #include "platform/platform.h"
 
 // A component that leads out of its folder: ".." for POSIX; for Windows,
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string full = ".\\" + name;
     FUZZ_CHECK(staysInside(full, true));
     std::string host;
-    if (faultHostPath(full.c_str(), &host)) {
+    if (hostPath(full.c_str(), &host)) {
       FUZZ_CHECK(host[0] != '/' && staysInside(host, false));
       if (mode & 1) {
         // Made for real, below the scratch folder: the folders of the path,

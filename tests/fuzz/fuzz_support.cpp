@@ -13,6 +13,7 @@
 #include <bitset>
 
 #include "archive/entries.h"
+#include "common/app_reset.h"
 #include "common/app_state.h"
 #include "decode/crc.h"
 #include "decode/decoder.h"
@@ -241,25 +242,10 @@ void endRunInProcess() {
   if (chdir(folderBefore.c_str()) != 0) fuzzFail("chdir back");
   // Strings that outlive a run hold blocks too; released first, the rest
   // (what a fatal exit left behind) goes with freeLiveBlocks.
-  bsRelease(&app.key);
-  bsRelease(&app.launchFile);
-  bsRelease(&app.targetFolder);
-  bsRelease(&app.browseFolder);
   bsRelease(const_cast<ByteString*>(previousEntryName()));
+  resetAppForNextRun();
   freeLiveBlocks();
   decoder = 0;
-  app.archiveFile = BlockFile{};
-  app.outputFile = BlockFile{};
-  app.cancelFlag = 0;
-  app.passwordProtected = false;
-  app.passwordCheck = 0;
-  app.expectedSize = 0;
-  app.consumedCount = 0;
-  app.blockDataCount = 0;
-  app.crcRegister = 0;
-  app.keyPos = 0;
-  app.endOfArchive = false;
-  takeIoError();
   faultReset();
 }
 
