@@ -70,8 +70,12 @@ void readHeaderString(ByteString* out) {
   bsClear(out);
   uint8_t c;
   for (;;) {
-    // A string that runs into the end of the file has lost its terminator.
-    if (!readHeaderByte(&c)) failDamaged();
+    // A string that runs into the end of the file has lost its terminator;
+    // a read that failed outright is a read failure.
+    if (!readHeaderByte(&c)) {
+      if (pendingIoError) failRead();
+      failDamaged();
+    }
     if (c == 0) break;
     bsAppendByte(out, (char)c);
   }

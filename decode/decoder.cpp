@@ -145,15 +145,17 @@ static void finishInput(const BitInput& in, uint32_t consumedBefore) {
   decoder->bitByte = (uint8_t)(in.bits & ((1u << partial) - 1));
   // The last data byte of the stream was used (readStreamByte sets the flag
   // for the bytes it hands out itself).
-  if (app.consumedCount != consumedBefore && used == in.end && !app.endOfArchive && atEnd(&app.archiveFile))
+  if (app.consumedCount != consumedBefore && used == in.end && !app.endOfArchive && atEnd(&app.archiveFile)) {
+    if (pendingIoError) failRead();  // the size query failed: not an end, a read failure
     app.endOfArchive = true;
+  }
 }
 
 // ---- the window ----
 
 static void writeOut(const uint8_t* bytes, uint32_t count) {
   writeBlock(decoder->out, bytes, count);
-  if (takeIoError()) failWrite();
+  if (pendingIoError) failWrite();
 }
 
 // The file's first 16,384 bytes go to the head ring's slot: the produced

@@ -10,6 +10,9 @@
 static void loadBlock() {
   uint32_t n = 0;
   readBlock(&app.archiveFile, app.blockBuffer, kBlockBytes, &n);
+  // This read, or an untested one before it (the header's last fields),
+  // failed outright: a read failure, not a short or damaged stream.
+  if (pendingIoError) failRead();
   if (app.passwordProtected) {
     const uint8_t* key = (const uint8_t*)bsText(&app.key);
     const int32_t keyLength = (int32_t)app.key.length;
@@ -28,7 +31,12 @@ uint8_t readStreamByte() {
   const int32_t i = (int32_t)(app.consumedCount % kBlockData);
   if (i == 0) loadBlock();
   if (i >= app.blockDataCount) failRead();
-  if (i == app.blockDataCount - 1 && atEnd(&app.archiveFile)) app.endOfArchive = true;
+  if (i == app.blockDataCount - 1 && atEnd(&app.archiveFile)) {
+    // A size or position query that failed answers "at the end" too; the
+    // archive did not end, its read failed.
+    if (pendingIoError) failRead();
+    app.endOfArchive = true;
+  }
   ++app.consumedCount;
   return app.blockBuffer[i];
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "archive/header.h"
+#include "encode/pack_io.h"
 
 static const int kScoredCandidates = 3;
 static const uint32_t kScoredHead = 8192;  // only a file's first 8 KB can reach its preset bytes
@@ -76,7 +77,7 @@ static void learnSlotGrams(ArchiveWriter* w, uint32_t slot) {
 static bool writeAll(ArchiveWriter* w, const void* bytes, size_t count) {
   const uint8_t* p = (const uint8_t*)bytes;
   while (count && !w->failed) {
-    ssize_t n = write(w->fd, p, count);
+    ssize_t n = packWrite(w->fd, p, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       w->failed = true;
@@ -283,7 +284,7 @@ static EntryJob* newFileJob(ArchiveWriter* w, const std::string& name, const Fil
 
   const uint32_t headLength = size < kSlotBytes ? size : kSlotBytes;
   setCurrentLength(&w->ring, (int32_t)size);
-  if (headLength) memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);
+  if (headLength) memcpy(w->ring.slots[w->ring.current].bytes, head, headLength);  // an empty file may have no head pointer
   learnSlotGrams(w, w->ring.current);
   advanceHeadRing(&w->ring);
   return job;
@@ -443,11 +444,15 @@ bool finishArchive(ArchiveWriter* w, uint64_t* totalSize) {
   if (!archiveWriterOk(w)) return false;
   uint8_t size[4];
   for (int i = 0; i < 4; ++i) size[i] = (uint8_t)(total >> (8 * i));
-  // A seek and a write rather than pwrite, which Windows' C runtime lacks.
-  if (lseek(w->fd, kArchiveStubSize, SEEK_SET) != (off_t)kArchiveStubSize || write(w->fd, size, 4) != 4) {
-    w->failed = true;
-    w->ioErrno = errno ? errno : EIO;
-    return false;
+  for (size_t done = 0; done < 4;) {
+    const ssize_t n = packWriteAt(w->fd, size + done, 4 - done, kArchiveStubSize + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      w->failed = true;
+      w->ioErrno = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += (size_t)n;
   }
   return true;
 }

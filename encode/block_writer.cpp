@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "decode/crc.h"
+#include "encode/pack_io.h"
 
 void initBlockWriter(BlockWriter* b, int fd, uint64_t fileOffset, const uint8_t* key, uint32_t keyLength,
                      uint64_t limit) {
@@ -27,7 +28,7 @@ static void flushOut(BlockWriter* b) {
   size_t left = b->outUsed;
   b->outUsed = 0;
   while (left && b->error == BlockWriterOk) {
-    ssize_t n = write(b->fd, p, left);
+    ssize_t n = packWrite(b->fd, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       b->error = BlockWriterIoFailed;

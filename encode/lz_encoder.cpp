@@ -483,7 +483,7 @@ void beginEntry(EntryEncoder* e, int level, const uint8_t* preset, uint32_t pres
   e->window = e->buffer;
   e->windowStart = e->bufStart;
   e->inserted = e->entryBase;
-  memcpy(e->buffer, preset, presetLength);
+  if (presetLength) memcpy(e->buffer, preset, presetLength);  // no preset may come as a null pointer
   e->filled = e->entryBase + presetLength;
   e->pos = e->filled;
   e->end = e->pos + total;

@@ -14,6 +14,7 @@ void bind(BlockFile* f, const char* name) {
   f->name[n] = 0;
   f->state = FileClosed;
   f->logicalEnd = 0;
+  f->closeFailed = false;
 }
 
 static void open(BlockFile* f, bool forWriting) {
@@ -23,6 +24,7 @@ static void open(BlockFile* f, bool forWriting) {
   FileHandle h = pfOpenFile(f->name, forWriting);
   if (h == kNoFile) return fail(pfLastError());
   f->handle = h;
+  f->closeFailed = false;
   f->state = forWriting ? FileReadWrite : FileReading;
 }
 
@@ -84,7 +86,8 @@ bool atEnd(BlockFile* f) {
 void close(BlockFile* f) {
   if (!isOpen(f)) return fail(kIoNotOpen);
   f->state = FileClosed;
-  if (!pfCloseFile(f->handle)) fail(pfLastError());
+  f->closeFailed = !pfCloseFile(f->handle);
+  if (f->closeFailed) fail(pfLastError());
 }
 
 void deleteFile(BlockFile* f) {

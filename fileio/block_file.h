@@ -14,6 +14,7 @@ static const uint32_t kIoShortRead = 100;
 static const uint32_t kIoShortWrite = 101;
 static const uint32_t kIoUnbound = 102;
 static const uint32_t kIoNotOpen = 103;
+static const uint32_t kIoNoMemory = 104;  // the platform heap refused a block
 // A name longer than kMaxFileName: the open fails as the platform fails a
 // name that is too long; no shortened name is ever opened.
 static const uint32_t kIoNameTooLong = 206;
@@ -23,6 +24,7 @@ struct BlockFile {
   bool nameTooLong;
   BlockFileState state;
   FileHandle handle;
+  bool closeFailed;  // the last close failed: the data may not all be stored
   // Not 0: reading ends at this offset, as if the file ended there (a signed
   // archive's certificate table lies behind it); bytesLeft is what remains
   // before it. size, atEnd and readBlock all see the shorter file.

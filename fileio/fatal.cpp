@@ -6,8 +6,13 @@
 void closeFilesAndExit() {
   close(&app.archiveFile);
   takeIoError();
+  // An output file still open is a partly written one, and one whose close
+  // failed may lack data the system had not stored yet: either goes, also
+  // when closing it now fails.
+  const bool partial = app.outputFile.state == FileReadWrite || app.outputFile.closeFailed;
   close(&app.outputFile);
-  if (takeIoError() == 0) {
+  takeIoError();
+  if (partial) {
     deleteFile(&app.outputFile);
     takeIoError();
   }
@@ -22,4 +27,7 @@ void closeFilesAndExit() {
 void failRead() { failWith(MsgReadFailed, kTextReadFailed); }
 void failWrite() { failWith(MsgWriteFailed, kTextWriteFailed); }
 void failDamaged() { failWith(MsgDamaged, kTextDamaged); }
-void failOutOfMemory() { failRead(); }
+void failOutOfMemory() {
+  pendingIoError = kIoNoMemory;
+  failRead();
+}

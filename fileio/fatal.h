@@ -1,5 +1,6 @@
 // The fatal exits: each shows its message, then closes both files, deletes a
-// partly written output file and ends the process.
+// partly written output file (one still open, or one whose close failed)
+// and ends the process.
 #pragma once
 
 [[noreturn]] void closeFilesAndExit();

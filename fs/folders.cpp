@@ -4,10 +4,16 @@
 #include "platform/platform.h"
 
 // Probes one prefix and makes it when nothing is there. False when it could
-// not be made or a file stands in its place.
+// not be made or a file stands in its place. When making it fails, a second
+// probe decides: a folder that is there now (made meanwhile by someone else,
+// or missed by a probe that failed) is as good as one made here.
 static bool makeFolder(const char* prefix) {
   uint32_t attributes = pfProbe(prefix);
-  if (attributes == kProbeNothing) return pfCreateDirectory(prefix);
+  if (attributes == kProbeNothing) {
+    if (pfCreateDirectory(prefix)) return true;
+    attributes = pfProbe(prefix);
+    if (attributes == kProbeNothing) return false;
+  }
   return (attributes & kAttrDirectory) != 0;
 }
 

@@ -3,14 +3,24 @@
 
 void withTrailingBackslash(const char* path, ByteString* out) {
   bsClear(out);
-  if (!path[0]) {
+  const char* last = 0;
+  for (const char* p = path; *p; p = pfCharNext(p)) last = p;
+  uint32_t n = textLength(path);
+  if (last && pfCharNext(last) == last + 1) {
+    // A lead byte at the very end (half of a character) would take the
+    // appended backslash as its second byte, and the folder's name would run
+    // on into every name put behind it: it is left out.
+    const char probe[3] = {*last, '\\', 0};
+    if (pfCharNext(probe) == probe + 2) n = (uint32_t)(last - path);
+  }
+  if (n == 0) {
     bsAppendText(out, ".\\");
     return;
   }
-  const char* last = path;
-  for (const char* p = path; *p; p = pfCharNext(p)) last = p;
-  bsAppendText(out, path);
-  if (*last != '\\') bsAppendByte(out, '\\');
+  bsAppend(out, path, n);
+  const char* lastKept = path;
+  for (const char* p = path; p < path + n; p = pfCharNext(p)) lastKept = p;
+  if (*lastKept != '\\') bsAppendByte(out, '\\');
 }
 
 FolderState folderState(const char* folderPath) {
@@ -34,6 +44,16 @@ void folderPartOf(const char* path, ByteString* out) {
   if (lastSeparator) bsAssign(out, path, (uint32_t)(lastSeparator - path + 1));
 }
 
+// A component made only of dots and spaces, other than a single dot, is
+// refused: Windows drops a component's trailing dots and spaces, so ".. "
+// or "..." could come to mean "..". No name made on Windows has one.
+static bool onlyDotsAndSpaces(const char* from, const char* to) {
+  if (to - from == 1 && *from == '.') return false;
+  for (const char* p = from; p < to; ++p)
+    if (*p != '.' && *p != ' ') return false;
+  return to > from;
+}
+
 bool entryNameIsSafe(const char* name) {
   if (name[0] == '\\' || name[0] == '/') return false;
   const char* component = name;  // where the current component begins
@@ -41,7 +61,7 @@ bool entryNameIsSafe(const char* name) {
     const char c = *p;
     if (c == ':' || c == '*' || c == '?') return false;
     if (c == '\\' || c == '/' || c == 0) {
-      if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+      if (onlyDotsAndSpaces(component, p)) return false;
       if (c == 0) return true;
       component = p + 1;
     }

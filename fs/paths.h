@@ -11,6 +11,7 @@ FolderState folderState(const char* folderPath);
 // The leading part of a file path up to its last "\" (empty without one).
 void folderPartOf(const char* path, ByteString* out);
 // False for a name that could leave the target folder or reach something
-// hidden: a leading "\" or "/", a ".." component (split by both), a ":"
-// (drive or alternate stream), or a "*" or "?" (a search pattern).
+// hidden: a leading "\" or "/", a component (split by both) made only of
+// dots and spaces other than "." (such as ".."), a ":" (drive or alternate
+// stream), or a "*" or "?" (a search pattern).
 bool entryNameIsSafe(const char* name);

@@ -40,7 +40,8 @@ fi
 HOST_PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
            g++-mingw-w64-i686 binutils-mingw-w64-i686
            g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zlib1g-dev
-           zstd xz-utils gzip time python3 dpkg-dev file)
+           zstd xz-utils gzip time python3 dpkg-dev file
+           clang-14 libclang-rt-14-dev)   # the sanitizer build and the fuzz targets
 # 64-bit Wine runs the stub's 64-bit test build where the machine cannot
 # execute 32-bit code (and 32-bit Wine cannot start). The signed-file case
 # makes a certificate with openssl and signs with osslsigncode.

@@ -8,6 +8,8 @@
 
 #include "common/app_state.h"
 #include "archive/header.h"
+#include "fileio/block_file.h"
+#include "fileio/fatal.h"
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
 #include "platform/host/host_files.h"
@@ -75,8 +77,14 @@ void openArchive(const char* path, ArchiveInfo* info) {
   readHeaderString(&info->comment);
   readHeaderString(&app.launchFile);
   info->passwordFlags = readPasswordFields();
+  // Where the block stream begins, for the progress figures. A failing
+  // query here is a failing archive: reported as its read failure.
   uint32_t position = 0;
-  info->headerEnd = pfFilePosition(handle, &position) ? position : archiveSize;
+  if (!pfFilePosition(handle, &position)) {
+    pendingIoError = pfLastError();
+    failRead();
+  }
+  info->headerEnd = position;
 
   // Data bytes of the block stream: every 4,098 stored bytes hold 4,096.
   const uint64_t stored = archiveSize - info->headerEnd;

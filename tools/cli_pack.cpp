@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "encode/archive_writer.h"
+#include "encode/pack_io.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
+#include "tools/pack_system.h"
 #include "tools/system.h"
 
 namespace {
@@ -71,6 +73,11 @@ const char kHelp[] =
     "end matches folders only. A folder left out is left out with everything\n"
     "below it, unread. INPUTs named on the command line are never excluded; an\n"
     "INPUT folder left empty by exclusions is stored empty, with a warning.\n"
+    "\n"
+    "Exit codes: 0 done; 1 a wrong command line, or an input the format cannot\n"
+    "hold (a name, a size, two inputs of one name, the output as an input);\n"
+    "4 an input could not be read or the output not written; 6 interrupted.\n"
+    "After any error no output file is left behind (an earlier one stays as it was).\n"
     "\n"
     "The password is no encryption. It only obfuscates: the data is XORed with\n"
     "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
@@ -176,7 +183,7 @@ void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
 ssize_t readFully(int fd, uint8_t* buf, size_t count) {
   size_t got = 0;
   while (got < count) {
-    ssize_t n = read(fd, buf + got, count - got);
+    ssize_t n = packRead(fd, buf + got, count - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;
@@ -187,9 +194,10 @@ ssize_t readFully(int fd, uint8_t* buf, size_t count) {
 
 // Stores one file; false after reporting a failure.
 bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  int fd = sysOpenInput(in.hostPath);
+  uint32_t openError = 0;
+  int fd = packOpenInput(in.hostPath, &openError);
   if (fd < 0) {
-    error("cannot read " + in.hostPath + ": " + sysErrorText(sysLastError()));
+    error("cannot read " + in.hostPath + ": " + sysErrorText(openError));
     *exitCode = kExitIo;
     return false;
   }
@@ -205,6 +213,13 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
     else if ((size_t)n < count) problem = "it became shorter while it was read";
     return problem.empty();
   };
+  // The file must end where its size said (a read error there is no growth).
+  auto noMoreBytes = [&]() {
+    uint8_t extra;
+    const ssize_t more = readFully(fd, &extra, 1);
+    if (more < 0) problem = strerror(errno);
+    else if (more > 0) problem = "it became longer while it was read";
+  };
   if (holdsWholeFile(w, size)) {
     // The whole file in memory, coded on whichever thread is free.
     makeRoomFor(w, size);
@@ -215,9 +230,7 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
       problem = "there is not enough memory to hold it";
     }
     buf = whole.data();
-    uint8_t extra;
-    if (problem.empty() && readExactly(size) && readFully(fd, &extra, 1) != 0)
-      problem = "it became longer while it was read";
+    if (problem.empty() && readExactly(size)) noMoreBytes();
     if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
   } else if (readExactly(head)) {
     beginFileEntry(w, in.name, in.times, size, buf);
@@ -228,8 +241,7 @@ bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffe
       left -= (uint32_t)want;
       drawProgress(progress, w, false);
     }
-    uint8_t extra;
-    if (problem.empty() && readFully(fd, &extra, 1) != 0) problem = "it became longer while it was read";
+    if (problem.empty()) noMoreBytes();
     if (problem.empty()) endFileEntry(w);
   }
   close(fd);

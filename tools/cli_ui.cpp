@@ -84,6 +84,7 @@ static std::string reasonOf(uint32_t code) {
     case kIoNameTooLong: return tr("the path is longer than 259 bytes", "パスが 259 バイトを超えています");
     case kIoShortRead: return tr("the file ended early", "ファイルが途中で終わっています");
     case kIoShortWrite: return tr("not everything could be written", "すべてを書き込めませんでした");
+    case kIoNoMemory: return tr("not enough memory", "メモリが足りません");
     case kIoUnbound:
     case kIoNotOpen: return tr("internal file state error", "内部のファイル状態の誤り");
     default: return code ? sysErrorText(code) : tr("unknown error", "原因不明のエラー");
@@ -122,19 +123,37 @@ static std::string damageDetail(bool cutShort) {
             "の記録が不正です（サイズまたは前のファイルへの参照が範囲外です）");
 }
 
+// The fatal messages wait for the process's end (pfExitProcess): only then
+// is it known whether the file that was being written is gone, since the
+// core deletes it after the message.
+static void setFatal(int exitCode, const std::string& text) {
+  cli.exitCode = exitCode;
+  cli.fatalText = text;
+  // Open, or closed with a failure: either way the core removes it.
+  cli.fatalPartial = app.outputFile.state == FileReadWrite || app.outputFile.closeFailed;
+  cli.partialCp932 = app.outputFile.name;
+}
+
 static std::string partialNote() {
-  if (app.outputFile.state != FileReadWrite) return "";
   if (cli.toStdout)  // open for the whole run; `writing` tells whether a file was under way
     return !cli.writing ? "" : tr(" Standard output holds only the first part of ", "標準出力には") + quoted(cli.currentShown) +
            tr(".", "の途中までしか書かれていません。");
+  if (!cli.fatalPartial) return "";
+  if (pfProbe(cli.partialCp932.c_str()) == kProbeNothing)
+    return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
+           tr(" was removed.", "は削除しました。");
   return tr(" The partly extracted file ", "途中まで解凍したファイル") + quoted(cli.currentShown) +
-         tr(" was removed.", "は削除しました。");
+         tr(" could not be removed; it is incomplete.", "は削除できませんでした。このファイルは不完全です。");
 }
 
 static void reportDamaged(bool cutShort) {
-  cli.exitCode = ExitDamaged;
-  cliError(tr("the archive ", "アーカイブ") + quoted(cli.archiveShown) +
-           tr(" is damaged: ", "は壊れています: ") + damageDetail(cutShort) + tr(".", "。") + partialNote());
+  setFatal(ExitDamaged, tr("the archive ", "アーカイブ") + quoted(cli.archiveShown) +
+                            tr(" is damaged: ", "は壊れています: ") + damageDetail(cutShort) + tr(".", "。"));
+}
+
+static void reportReadFailure(uint32_t code) {
+  setFatal(ExitIo, tr("cannot read the archive ", "アーカイブ") + quoted(cli.archiveShown) +
+                       tr(": ", "を読み込めません: ") + reasonOf(code) + tr(".", "。"));
 }
 
 // ---- the overwrite question ----
@@ -201,37 +220,35 @@ static int answerOverwrite(const char* fullPath) {
 int pfMessageBox(MessageId id, const char* text, const char* subject, uint32_t flags, bool owned) {
   switch (id) {
     case MsgOverwrite: return answerOverwrite(subject);
-    case MsgDamaged: reportDamaged(false); break;
+    case MsgDamaged:
+      // A read that failed outright earlier (its code still pending) makes
+      // the data look damaged: the read failure is the cause.
+      if (pendingIoError) reportReadFailure(pendingIoError);
+      else reportDamaged(false);
+      break;
     case MsgReadFailed:
       // A read that failed outright leaves its code pending; a block stream
       // that simply stops leaves none: the file was cut short.
-      if (pendingIoError) {
-        cli.exitCode = ExitIo;
-        cliError(tr("cannot read the archive ", "アーカイブ") + quoted(cli.archiveShown) +
-                 tr(": ", "を読み込めません: ") + reasonOf(pendingIoError) + tr(".", "。") + partialNote());
-      } else {
-        reportDamaged(true);
-      }
+      if (pendingIoError) reportReadFailure(pendingIoError);
+      else reportDamaged(true);
       break;
     case MsgWriteFailed: {
-      cli.exitCode = ExitIo;
       const uint32_t code = pendingIoError ? pendingIoError : pfLastError();
       if (cli.toStdout)
-        cliError(tr("cannot write ", "") + quoted(cli.currentShown) +
-                 tr(" to standard output: ", "を標準出力に書き込めません: ") + reasonOf(code) + tr(".", "。"));
+        setFatal(ExitIo, tr("cannot write ", "") + quoted(cli.currentShown) +
+                             tr(" to standard output: ", "を標準出力に書き込めません: ") + reasonOf(code) + tr(".", "。"));
       else
-        cliError(tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") +
-                 reasonOf(code) + tr(".", "。"));
+        setFatal(ExitIo, tr("cannot write ", "") + quoted(cli.currentShown) + tr(": ", "を書き込めません: ") +
+                             reasonOf(code) + tr(".", "。"));
       break;
     }
     case MsgFolderFailed: {
-      cli.exitCode = ExitIo;
       const uint32_t probe = pfProbe(subject);
       const std::string reason = probe != kProbeNothing && !(probe & kAttrDirectory)
                                      ? tr("a file of that name is in the way", "同じ名前のファイルがあります")
                                      : reasonOf(pfLastError());
-      cliError(tr("cannot create the folder ", "フォルダ") + quoted(shownPath(subject)) +
-               tr(": ", "を作れません: ") + reason + tr(".", "。"));
+      setFatal(ExitIo, tr("cannot create the folder ", "フォルダ") + quoted(shownPath(subject)) +
+                           tr(": ", "を作れません: ") + reason + tr(".", "。"));
       break;
     }
     default:
@@ -270,6 +287,7 @@ void pfShowStatus(StatusId id, const char* text, const char* fullPath) {
 void pfPumpOneMessage() { progressTick(); }
 
 void pfExitProcess(uint32_t code) {
+  if (!cli.fatalText.empty()) cliError(cli.fatalText + partialNote());
   progressClear();
   fflush(stdout);
   exit(cli.exitCode ? cli.exitCode : (code ? (int)ExitIo : (int)ExitOk));

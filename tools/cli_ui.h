@@ -43,6 +43,13 @@ struct CliState {
   std::string currentCp932;  // the entry name as stored
   bool writing;
 
+  // A fatal message of the core, printed at the process's end with what
+  // became of the file that was being written (its full path as the core
+  // names it).
+  std::string fatalText;
+  bool fatalPartial;
+  std::string partialCp932;
+
   uint32_t filesExtracted, filesSkipped;
   bool stoppedAtExisting;   // the run ended at an existing file
   std::string stoppedPath;  // which one

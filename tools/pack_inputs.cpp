@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "tools/pack_system.h"
 #include "tools/system.h"
 
 bool utf8ToCp932(const std::string& utf8, std::string* out) {
@@ -157,7 +158,9 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
 
 bool addFolderContents(Walk* w, const std::string& path, const std::string& name, const std::string& shown) {
   std::vector<std::string> names;
-  if (!sysListFolder(path, &names)) return fail(w, "cannot read the folder " + shown + ": " + errorText());
+  uint32_t listError = 0;
+  if (!packListFolder(path, &names, &listError))
+    return fail(w, "cannot read the folder " + shown + ": " + sysErrorText(listError));
   struct Child {
     std::string host, cp932;
   };
@@ -194,6 +197,8 @@ bool addPath(Walk* w, const std::string& path, const std::string& name, const st
   SysFileInfo st;
   if (!sysFileInfo(path, &st)) return fail(w, "cannot read " + shown + ": " + errorText());
   if (st.volume == w->skipDev && st.index == w->skipIno) {
+    // Given by name, the output would be replaced by an archive of nothing.
+    if (w->enclosing.empty()) return fail(w, shown + " is the output file; it cannot be packed into itself");
     w->r->warnings.push_back("left out " + shown + ": it is the output file");
     return true;
   }
@@ -309,7 +314,7 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
   w.belowFrom = 0;
   w.recurse = true;
   w.excluded = 0;
-  std::vector<std::string> topNames;
+  std::vector<std::pair<std::string, std::string>> topNames;  // folded name, the input that has it
   for (const std::string& root : roots) {
     const std::string base = sysStoredName(root);
     if (base.empty() || base == "/") {
@@ -321,13 +326,13 @@ void collectInputs(const std::vector<std::string>& roots, uint64_t skipDev, uint
       r->error = "the name of " + root + " " + problem;
       return;
     }
-    for (const std::string& seen : topNames) {
-      if (seen == foldCase(cp932)) {
-        r->error = "two inputs would be stored under the same name " + base;
+    for (const auto& seen : topNames) {
+      if (seen.first == foldCase(cp932)) {
+        r->error = "two inputs would be stored under the same name " + base + ": " + seen.second + " and " + root;
         return;
       }
     }
-    topNames.push_back(foldCase(cp932));
+    topNames.push_back({foldCase(cp932), root});
     const size_t from = r->items.size();
     std::string path = root;
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -42,7 +42,8 @@ struct CollectResult {
 // folder, entries are sorted by their code page 932 bytes, and each folder
 // comes before its contents. Symbolic links are followed (a link back to an
 // enclosing folder is refused). `skipDev`/`skipIno` name a file that is left
-// out (the output, when it lies inside an input folder).
+// out with a warning (the output, when it lies inside an input folder); given
+// as an input itself, it is refused.
 // With a `selection`, what its exclusions match below each root is left out
 // (see pack_select.h), and after the roots come its listed paths, each
 // stored under its path as written and a listed folder without its contents.

@@ -29,9 +29,7 @@ const char* pfCharNext(const char* p) {
   return (lead && p[1]) ? p + 2 : p + 1;
 }
 
-// Code page 932 path with "\" separators -> UTF-8 path with "/". False when
-// the name has no UTF-8 form (invalid code page 932 bytes).
-static bool hostName(const char* name, std::string* out) {
+bool hostPath(const char* name, std::string* out) {
   std::string slashed;
   for (const char* p = name; *p;) {
     const char* next = pfCharNext(p);
@@ -90,7 +88,7 @@ void hostReadAhead(FileHandle h) {
 
 FileHandle pfOpenFile(const char* name, bool forWriting) {
   std::string path;
-  if (!hostName(name, &path)) return fail(), kNoFile;
+  if (!hostPath(name, &path)) return fail(), kNoFile;
   int fd = forWriting ? open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
                       : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(), kNoFile;
@@ -182,7 +180,7 @@ bool pfCloseFile(FileHandle h) {
 
 bool pfDeleteFile(const char* name) {
   std::string path;
-  if (!hostName(name, &path)) return fail();
+  if (!hostPath(name, &path)) return fail();
   return unlink(path.c_str()) == 0 || fail();
 }
 
@@ -217,15 +215,24 @@ uint32_t pfLastError() { return lastError; }
 
 uint32_t pfProbe(const char* name) {
   std::string path;
-  if (!hostName(name, &path)) return kProbeNothing;
+  if (!hostPath(name, &path)) return kProbeNothing;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return kProbeNothing;
   return S_ISDIR(st.st_mode) ? kAttrDirectory : 0x20u;
 }
 
+// File names stop at 259 bytes in the file layer, as on Windows; folders
+// made here stop there too, so that a folder the stub could not make is
+// not made on this side either.
+static const size_t kLongestFolderName = 259;
+
 bool pfCreateDirectory(const char* name) {
+  if (strlen(name) > kLongestFolderName) {
+    errno = ENAMETOOLONG;
+    return fail();
+  }
   std::string path;
-  if (!hostName(name, &path)) return fail();
+  if (!hostPath(name, &path)) return fail();
   return mkdir(path.c_str(), 0777) == 0 || fail();
 }
 

@@ -1,4 +1,5 @@
 #include "platform/host/scripted_ui.h"
+#include "common/app_reset.h"
 #include "common/app_state.h"
 
 namespace scripted {
@@ -17,20 +18,7 @@ void reset() {
 }
 
 void resetRun() {
-  bsRelease(&app.key);
-  bsRelease(&app.launchFile);
-  bsRelease(&app.targetFolder);
-  app.archiveFile = BlockFile{};
-  app.outputFile = BlockFile{};
-  app.cancelFlag = 0;
-  app.passwordProtected = false;
-  app.passwordCheck = 0;
-  app.consumedCount = 0;
-  app.blockDataCount = 0;
-  app.crcRegister = 0;
-  app.keyPos = 0;
-  app.endOfArchive = false;
-  takeIoError();
+  resetAppForNextRun();
   reset();
 }
 }  // namespace scripted

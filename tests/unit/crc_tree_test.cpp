@@ -123,7 +123,7 @@ TEST(CodeTree, UncappedCountsGiveCodesLongerThan32Bits) {
   int32_t a = 512, b = 512;
   for (int s = 0; s < 33; ++s) {
     t.counts[s] = a;
-    int32_t next = a + b;
+    int32_t next = (int32_t)((uint32_t)a + (uint32_t)b);  // the last ones wrap, as counts may
     a = b;
     b = next;
   }

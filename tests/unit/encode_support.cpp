@@ -24,10 +24,18 @@ Bytes packItems(const std::vector<PackItem>& items, ArchiveSettings settings, si
       continue;
     }
     const uint32_t size = (uint32_t)item.content.size();
+    if (feedPiece == kFeedAsPack && holdsWholeFile(w, size)) {
+      makeRoomFor(w, size);
+      std::vector<uint8_t> bytes = item.content;
+      addHeldFileEntry(w, item.name, item.times, &bytes);
+      if (!bytes.empty() || w->heldNow > settings.heldBytes) ok = false;  // taken, and within the budget
+      continue;
+    }
+    const size_t piece = feedPiece == kFeedAsPack ? 1 << 20 : feedPiece;
     const uint32_t head = size < kEntryLookahead ? size : kEntryLookahead;
     beginFileEntry(w, item.name, item.times, size, item.content.data());
-    for (uint32_t at = head; at < size; at += (uint32_t)feedPiece) {
-      uint32_t n = (uint32_t)std::min<size_t>(feedPiece, size - at);
+    for (uint32_t at = head; at < size; at += (uint32_t)piece) {
+      uint32_t n = (uint32_t)std::min<size_t>(piece, size - at);
       feedFileEntry(w, item.content.data() + at, n);
     }
     endFileEntry(w);

@@ -20,7 +20,10 @@ struct PackItem {
 // Writes an archive of the items with `stub` (by default the test stub
 // image); returns its bytes.
 // `feedPiece` splits each file's data after the look-ahead into pieces of
-// that size (to exercise the streaming path).
+// that size (to exercise the streaming path); kFeedAsPack feeds them as
+// `vellicor pack` does: whole (held, coded by the writer's threads) when the
+// writer takes the file whole, else streamed.
+static const size_t kFeedAsPack = 0;
 Bytes packItems(const std::vector<PackItem>& items, ArchiveSettings settings = {}, size_t feedPiece = 1 << 20,
                 ArchiveStats* stats = 0, const Bytes* stub = 0);
 

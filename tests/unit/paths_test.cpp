@@ -36,6 +36,10 @@ TEST(Paths, TrailingBackslashStepsCharacters) {
   EXPECT_EQ(trailing("a\\\\"), "a\\\\");
   EXPECT_EQ(trailing("\x83\x5C"), "\x83\x5C\\");  // ソ ends in 0x5C but is no separator
   EXPECT_EQ(trailing("a/"), "a/\\");
+  // Half a character at the end would swallow the backslash: it goes.
+  EXPECT_EQ(trailing("C:\\data\x83"), "C:\\data\\");
+  EXPECT_EQ(trailing("data\x95\x5C\x83"), "data\x95\x5C\\");
+  EXPECT_EQ(trailing("\x83"), ".\\");
 }
 
 TEST(Paths, FolderPartStepsCharacters) {

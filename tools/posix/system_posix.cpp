@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "tools/pack_inputs.h"  // fileTimeOf
+#include "platform/host/host_files.h"
 #include "tools/system.h"
 
 static uint32_t lastError;
@@ -345,15 +346,8 @@ bool sysMakeFolders(const std::string& dir) {
 bool sysEnterFolder(const std::string& path) { return chdir(path.c_str()) == 0 || fail(); }
 
 void sysRemoveLinkAt(const char* name) {
-  std::string slashed;
-  for (const char* p = name; *p;) {
-    const char* next = pfCharNext(p);
-    if (next - p == 1 && *p == '\\') slashed += '/';
-    else slashed.append(p, next - p);
-    p = next;
-  }
   std::string host;
-  if (!sysConvertText(TextCp932, TextUtf8, slashed.data(), slashed.size(), &host)) return;
+  if (!hostPath(name, &host)) return;
   struct stat st;
   if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(host.c_str());
 }
