@@ -119,12 +119,6 @@ Result runOnTerminal(const std::vector<std::string>& args, const std::string& di
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes randomBytes(size_t size, uint32_t seed) {
-  Bytes d(size);
-  for (auto& b : d) b = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
-  return d;
-}
-
 // A file with a given write time (a whole number of 100 ns steps).
 void makeFile(const std::string& path, const Bytes& content, time_t seconds = 1600000000, long nanos = 123456700) {
   fs::create_directories(fs::path(path).parent_path());
@@ -213,7 +207,7 @@ TEST_F(CliTool, RoundTripsThroughPackWithAndWithoutPassword) {
   makeFile(at("src/same1.txt"), bytesOf("identical content\n"));
   makeFile(at("src/same2.txt"), bytesOf("identical content\n"));
   makeFile(at("src/資料/日本語の名前.txt"), bytesOf("日本語"));
-  makeFile(at("src/big.bin"), randomBytes(70000, 7));
+  makeFile(at("src/big.bin"), noiseBytes(70000, 7));
   fs::create_directories(at("src/hollow"));
   for (int i = 0; i < 300; ++i)  // more files than the head ring has slots
     makeFile(at("src/many/f" + std::to_string(i)), bytesOf("file number " + std::to_string(i % 40)));
@@ -341,13 +335,13 @@ TEST_F(CliTool, ExistingFilesFollowTheOverwritePolicy) {
 
 TEST_F(CliTool, PasswordsFromFileEnvironmentAndTerminal) {
   ArchiveMaker m;
-  m.file("secret.txt", randomBytes(9000, 3));  // crosses a block: the key runs on
+  m.file("secret.txt", noiseBytes(9000, 3));  // crosses a block: the key runs on
   writeFileBytes(at("p.exe"), m.archive("", "", 1, "abc"));
   writeFileBytes(at("good"), bytesOf("abc\r\n"));
   writeFileBytes(at("bad"), bytesOf("abd\n"));
 
   EXPECT_EQ(run({"extract", "p.exe", "--password-file=good", "-o", "x1"}, in()).code, 0);
-  EXPECT_EQ(readFileBytes(at("x1/secret.txt")), randomBytes(9000, 3));
+  EXPECT_EQ(readFileBytes(at("x1/secret.txt")), noiseBytes(9000, 3));
   Result wrong = run({"extract", "p.exe", "--password-file", "bad", "-o", "x2"}, in());
   EXPECT_EQ(wrong.code, 3);
   EXPECT_NE(wrong.err.find("wrong"), std::string::npos);
@@ -366,14 +360,14 @@ TEST_F(CliTool, PasswordsFromFileEnvironmentAndTerminal) {
 TEST_F(CliTool, CutAndFlippedArchivesAreDamagedAndLeaveNothingPartial) {
   ArchiveMaker m;
   m.file("one.txt", bytesOf("first file"));
-  m.file("two.bin", randomBytes(10000, 11));
+  m.file("two.bin", noiseBytes(10000, 11));
   m.file("three.txt", bytesOf("third"));
-  m.file("dir\\four.bin", randomBytes(6000, 12));
+  m.file("dir\\four.bin", noiseBytes(6000, 12));
   const Bytes good = m.archive();
   const std::map<std::string, Bytes> expected = {{"one.txt", bytesOf("first file")},
-                                                 {"two.bin", randomBytes(10000, 11)},
+                                                 {"two.bin", noiseBytes(10000, 11)},
                                                  {"three.txt", bytesOf("third")},
-                                                 {"dir/four.bin", randomBytes(6000, 12)}};
+                                                 {"dir/four.bin", noiseBytes(6000, 12)}};
   const size_t streamStart = kStubSize + 7;
   auto check = [&](const Bytes& file, const std::string& what) {
     writeFileBytes(at("c.exe"), file);
@@ -561,7 +555,7 @@ Result interruptWhen(const std::vector<std::string>& args, const std::string& di
 
 TEST_F(CliTool, InterruptionRemovesThePartialFileAndSaysSo) {
   makeFile(at("src/a.txt"), bytesOf("small and first"));
-  makeFile(at("src/b.bin"), randomBytes(12000000, 5));  // seconds of decoding
+  makeFile(at("src/b.bin"), noiseBytes(12000000, 5));  // seconds of decoding
   makeFile(at("src/c.txt"), bytesOf("never reached"));
   pack("big.exe", {"--level", "1"});
   Result r = interruptWhen({"extract", "big.exe", "-o", "o"}, dir, at("o/src/b.bin"));
@@ -671,9 +665,9 @@ TEST_F(CliTool, ASelectedFileBuiltOnSkippedOnesComesOutWhole) {
   // b.txt begins with the first 1,000 bytes of a.bin (a shared prefix), and
   // c.bin is one match reaching back into the head of b.txt, its preset:
   // both need the skipped files' bytes in the head ring.
-  const Bytes a = randomBytes(3000, 21);
+  const Bytes a = noiseBytes(3000, 21);
   Bytes b(a.begin(), a.begin() + 1000);
-  const Bytes tail = randomBytes(500, 22);
+  const Bytes tail = noiseBytes(500, 22);
   b.insert(b.end(), tail.begin(), tail.end());
   ArchiveMaker m;
   m.file("a.bin", a);
@@ -699,10 +693,10 @@ TEST_F(CliTool, ASelectedFileBuiltOnSkippedOnesComesOutWhole) {
   EXPECT_EQ(bytesOf(s.out), both);
 
   // The same through pack: files that share long heads, the last one taken.
-  const Bytes head = randomBytes(20000, 23);
+  const Bytes head = noiseBytes(20000, 23);
   for (int i = 0; i < 3; ++i) {
     Bytes content = head;
-    const Bytes own = randomBytes(5000 + 1000 * i, 30 + i);
+    const Bytes own = noiseBytes(5000 + 1000 * i, 30 + i);
     content.insert(content.end(), own.begin(), own.end());
     makeFile(at("src/f" + std::to_string(i) + ".bin"), content);
   }
@@ -730,11 +724,11 @@ TEST_F(CliTool, StdoutCarriesOnlyTheSelectedFilesBytesAndRefusesATerminal) {
 
   // A password-protected archive, and damage in a selected file's data.
   ArchiveMaker pm;
-  pm.file("secret.bin", randomBytes(9000, 3));
+  pm.file("secret.bin", noiseBytes(9000, 3));
   writeFileBytes(at("p.exe"), pm.archive("", "", 1, "abc"));
   r = run({"extract", "-c", "p.exe"}, Options{dir, {"VELLICOR_PASSWORD=abc"}, ""});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(bytesOf(r.out), randomBytes(9000, 3));
+  EXPECT_EQ(bytesOf(r.out), noiseBytes(9000, 3));
   Bytes flipped = pm.archive();
   flipped[kStubSize + 7 + kBlockBytes + 100] ^= 1;
   writeFileBytes(at("d.exe"), flipped);

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -124,6 +125,23 @@ const Bytes& testStubImage() {
   return image;
 }
 
+Bytes noiseBytes(size_t size, uint32_t seed) {
+  Bytes d(size);
+  for (auto& b : d) b = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
+  return d;
+}
+
+Bytes pseudoText(size_t size, uint32_t seed) {
+  static const char* words[] = {"alpha ", "beta ", "gamma ", "delta ", "epsilon\r\n", "zeta ", "eta ", "theta "};
+  Bytes d;
+  while (d.size() < size) {
+    seed = seed * 1103515245u + 12345u;
+    const char* w = words[(seed >> 16) & 7];
+    d.insert(d.end(), w, w + strlen(w));
+  }
+  d.resize(size);
+  return d;
+}
 
 TestArchive::TestArchive() {
   char tmpl[] = "/tmp/vellicor-test-XXXXXX";

@@ -55,6 +55,11 @@ struct TestArchive {
 
 // A stub image whose bytes are a fixed pseudo-random pattern.
 const Bytes& testStubImage();
+
+// Test data, the same for the same seed: bytes that do not compress, and
+// text of a few repeated words (lines end in CR LF).
+Bytes noiseBytes(size_t size, uint32_t seed);
+Bytes pseudoText(size_t size, uint32_t seed);
 // Entry record bytes (file entry, no sharing).
 Bytes fileRecord(const std::string& name, uint32_t size, uint8_t back = 0, uint16_t prefix = 0,
                  uint64_t t1 = 1, uint64_t t2 = 2, uint64_t t3 = 3);

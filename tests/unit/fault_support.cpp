@@ -14,18 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Bytes pseudoText(size_t size, uint32_t seed) {
-  static const char* words[] = {"alpha ", "beta ", "gamma ", "delta ", "epsilon\r\n", "zeta ", "eta ", "theta "};
-  Bytes d;
-  while (d.size() < size) {
-    seed = seed * 1103515245u + 12345u;
-    const char* w = words[(seed >> 16) & 7];
-    d.insert(d.end(), w, w + strlen(w));
-  }
-  d.resize(size);
-  return d;
-}
-
 struct Layout {
   std::vector<PackItem> items;
   std::vector<std::string> order;

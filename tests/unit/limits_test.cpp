@@ -40,18 +40,6 @@ struct Limits : ::testing::Test {
   }
 };
 
-Bytes words(size_t size, uint32_t seed) {
-  static const char* w[] = {"ring ", "slot ", "head ", "back ", "prefix ", "wrap\n"};
-  Bytes b;
-  while (b.size() < size) {
-    seed = seed * 1103515245u + 12345u;
-    const char* s = w[(seed >> 16) % 6];
-    b.insert(b.end(), s, s + strlen(s));
-  }
-  b.resize(size);
-  return b;
-}
-
 TEST_F(Limits, TheRingWrapsAt255And256And257Files) {
   for (int files : {255, 256, 257}) {
     fs::remove_all(at("r"));
@@ -63,10 +51,10 @@ TEST_F(Limits, TheRingWrapsAt255And256And257Files) {
       if (i >= 250 && i % 2 == 0) content[i] = content[i - 250];
       else if (i >= 200 && i % 2 == 1) {
         content[i] = content[i - 200];
-        const Bytes tail = words(50, i);
+        const Bytes tail = pseudoText(50, i);
         content[i].insert(content[i].end(), tail.begin(), tail.end());
       } else {
-        content[i] = words(100 + (i * 53) % 900, i);
+        content[i] = pseudoText(100 + (i * 53) % 900, i);
       }
       char name[32];
       snprintf(name, sizeof name, "r/f%03d.txt", i);
@@ -87,8 +75,8 @@ TEST_F(Limits, FileNamesUpToThePathLimitAndOneBytePast) {
   // begin with "src\" and the 200-byte folder and its "\".
   const std::string folder(200, 'a');
   const std::string fits(257 - 4 - 201, 'b'), past(258 - 4 - 201, 'c');
-  file("src/" + folder + "/" + fits, words(5000, 1));
-  file("src/" + folder + "/" + past, words(6000, 2));
+  file("src/" + folder + "/" + fits, pseudoText(5000, 1));
+  file("src/" + folder + "/" + past, pseudoText(6000, 2));
   const ProgramRun e = packTestExtract("src", "out");
   EXPECT_EQ(e.code, 4);
   EXPECT_NE(e.err.find("cannot write \"out/src/" + folder + "/" + past + "\": the path is longer than 259 bytes."),
@@ -96,7 +84,7 @@ TEST_F(Limits, FileNamesUpToThePathLimitAndOneBytePast) {
       << e.err;
   const std::map<std::string, Bytes> tree = treeBelow(at("out"));
   EXPECT_EQ(tree.size(), 3u);  // src/, the folder, the file that fits
-  EXPECT_TRUE(tree.at("src/" + folder + "/" + fits) == words(5000, 1));
+  EXPECT_TRUE(tree.at("src/" + folder + "/" + fits) == pseudoText(5000, 1));
 }
 
 TEST_F(Limits, FolderNamesUpToThePathLimitAndOneBytePast) {
@@ -107,22 +95,22 @@ TEST_F(Limits, FolderNamesUpToThePathLimitAndOneBytePast) {
   EXPECT_TRUE(fs::is_directory(at("out/src/" + fits)));
 
   fs::remove_all(at("src"));
-  file("src/a.txt", words(100, 3));
+  file("src/a.txt", pseudoText(100, 3));
   fs::create_directories(at("src/" + past));
   const ProgramRun e = packTestExtract("src", "out2");
   EXPECT_EQ(e.code, 4);
   EXPECT_NE(e.err.find("cannot create the folder \"out2/src/" + past + "\": File name too long."), std::string::npos)
       << e.err;
-  EXPECT_TRUE(readFileBytes(at("out2/src/a.txt")) == words(100, 3));
+  EXPECT_TRUE(readFileBytes(at("out2/src/a.txt")) == pseudoText(100, 3));
 }
 
 TEST_F(Limits, NamesWhoseCharactersEndIn5C) {
   // ソ is 83 5C, 表 is 95 5C, 能 is 94 5C in code page 932: the 5C is no
   // separator, in a file name, in a folder name, at the end of either.
-  file("src/表/ソ.txt", words(300, 4));
-  file("src/ソ", words(200, 5));
-  file("src/能力/表表/x表", words(400, 6));
-  file("src/ソソ/表", words(100, 7));
+  file("src/表/ソ.txt", pseudoText(300, 4));
+  file("src/ソ", pseudoText(200, 5));
+  file("src/能力/表表/x表", pseudoText(400, 6));
+  file("src/ソソ/表", pseudoText(100, 7));
   fs::create_directories(at("src/表ソ"));
   const ProgramRun e = packTestExtract("src", "out");
   EXPECT_EQ(e.code, 0) << e.err;

@@ -83,12 +83,6 @@ struct PackFaults : ::testing::Test {
   }
 };
 
-Bytes noise(size_t size, uint32_t seed) {
-  Bytes d(size);
-  for (auto& b : d) b = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
-  return d;
-}
-
 // One error line, naming `path`.
 void expectOneError(const Packed& p, const std::string& path, const std::string& why) {
   EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
@@ -98,7 +92,7 @@ void expectOneError(const Packed& p, const std::string& path, const std::string&
 
 TEST_F(PackFaults, EveryWriteOfTheOutputFailingOrStoppingShortLeavesNoOutput) {
   // Incompressible data, so the block stream is written in several pieces.
-  for (int i = 0; i < 4; ++i) file("src/f" + std::to_string(i) + ".bin", noise(90000, i + 1));
+  for (int i = 0; i < 4; ++i) file("src/f" + std::to_string(i) + ".bin", noiseBytes(90000, i + 1));
   fs::create_directory(at("out"));
   ASSERT_EQ(pack({"-o", "out/a.exe", "src"}).code, 0);
   const Bytes good = readFileBytes(at("out/a.exe"));
@@ -128,7 +122,7 @@ TEST_F(PackFaults, EveryWriteOfTheOutputFailingOrStoppingShortLeavesNoOutput) {
 }
 
 TEST_F(PackFaults, AWriteThatTakesOnlyPartOfItsBytesIsContinued) {
-  for (int i = 0; i < 3; ++i) file("src/f" + std::to_string(i) + ".bin", noise(70000, i + 7));
+  for (int i = 0; i < 3; ++i) file("src/f" + std::to_string(i) + ".bin", noiseBytes(70000, i + 7));
   ASSERT_EQ(pack({"-o", "good.exe", "src"}).code, 0);
   const Bytes good = readFileBytes(at("good.exe"));
   const uint32_t writes = packWrites;
@@ -180,7 +174,7 @@ TEST_F(PackFaults, AFileThatGrowsOrShrinksWhilePackedIsRefused) {
   for (size_t size : {100, 30000, 200000}) {  // within the look-ahead, past it, past a read buffer
     for (bool grows : {true, false}) {
       resetPackFaults();
-      file("src/changing.bin", noise(size, (uint32_t)size));
+      file("src/changing.bin", noiseBytes(size, (uint32_t)size));
       (grows ? packFaults.grows : packFaults.shrinks) = "src/changing.bin";
       const Packed p = pack({"-o", "a.exe", "src"});
       const std::string what = std::to_string(size) + (grows ? " grows" : " shrinks");

@@ -19,25 +19,6 @@ PackItem folder(const std::string& name) {
   return it;
 }
 
-Bytes pseudoText(size_t size, uint32_t seed) {
-  static const char* words[] = {"alpha ", "beta ", "gamma ", "delta ", "epsilon\n", "zeta ", "eta ", "theta "};
-  Bytes d;
-  uint32_t x = seed;
-  while (d.size() < size) {
-    x = x * 1103515245u + 12345u;
-    const char* w = words[(x >> 16) & 7];
-    d.insert(d.end(), w, w + strlen(w));
-  }
-  d.resize(size);
-  return d;
-}
-
-Bytes randomBytes(size_t size, uint32_t seed) {
-  Bytes d(size);
-  for (auto& b : d) b = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
-  return d;
-}
-
 void expectSameEntries(const std::vector<PackItem>& items, const std::vector<ReadEntry>& back) {
   ASSERT_EQ(back.size(), items.size());
   for (size_t i = 0; i < items.size(); ++i) {
@@ -61,7 +42,7 @@ TEST(PackRoundTrip, FoldersEmptyFilesTextBinaryAndJapaneseNames) {
   // 資料\表.txt: the second byte of 表 is 0x5C.
   items.push_back(folder("\x8E\x91\x97\xBF"));
   items.push_back({"\x8E\x91\x97\xBF\\\x95\x5C.txt", false, text("table")});
-  items.push_back({"bin.dat", false, randomBytes(70000, 3)});
+  items.push_back({"bin.dat", false, noiseBytes(70000, 3)});
   items.push_back({"big.txt", false, pseudoText(200000, 2)});
   items[2].times = {1, 2, 0xFFFFFFFFFFFFFFFFull};
   std::vector<ReadEntry> back;
@@ -95,7 +76,7 @@ TEST(PackRoundTrip, NearIdenticalFilesUseEarlierHeads) {
     v[6000 + i * 10] ^= 0x20;  // each differs after a shared start
     items.push_back({"v" + std::to_string(i), false, v});
     // Unrelated files between them push the similar ones further back.
-    items.push_back({"noise" + std::to_string(i), false, randomBytes(3000, 100 + i)});
+    items.push_back({"noise" + std::to_string(i), false, noiseBytes(3000, 100 + i)});
   }
   ArchiveStats stats;
   Bytes a = packItems(items, {}, 1 << 20, &stats);
@@ -172,8 +153,8 @@ TEST(PackRoundTrip, HeaderFieldsAndPassword) {
 TEST(PackRoundTrip, AnArchivePastTheSizeLimitIsNotFinished) {
   ArchiveSettings s;
   s.sizeLimit = kStubSize + 20000;
-  EXPECT_TRUE(packItems({{"r", false, randomBytes(30000, 9)}}, s).empty());
-  EXPECT_FALSE(packItems({{"r", false, randomBytes(10000, 9)}}, s).empty());
+  EXPECT_TRUE(packItems({{"r", false, noiseBytes(30000, 9)}}, s).empty());
+  EXPECT_FALSE(packItems({{"r", false, noiseBytes(10000, 9)}}, s).empty());
   s.comment.assign(30000, 'c');  // the header alone passes it
   EXPECT_TRUE(packItems({{"r", false, text("x")}}, s).empty());
 }
