@@ -2,8 +2,8 @@
 # The main job on the built-in example: installs what is missing, builds,
 # packs examples/sample with our creator, extracts it with the real stub
 # under Wine (clicked by our test driver, screenshots saved: the 32-bit
-# product stub where this machine executes 32-bit code, else its 64-bit test
-# build under 64-bit Wine; the log says which), then
+# product stub, under 32-bit Wine where this machine executes 32-bit code,
+# else with the 32-bit Wine loader under qemu-i386; the log says which), then
 # extracts the same file with the portable tool and compares both trees
 # with the source (scripts/demo.case).
 set -euo pipefail

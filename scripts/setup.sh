@@ -57,6 +57,56 @@ if [ ${#missing[@]} -gt 0 ]; then
     { log "FAILED to install host packages"; exit 1; }
 fi
 
+# Where the kernel does not execute 32-bit code, the 32-bit product stub runs
+# under 32-bit Wine whose loader runs under qemu-i386 user-mode emulation
+# (tests/e2e/wine_setup.py). That needs qemu 8 or later: bookworm's 7.2
+# ignores MAP_FIXED_NOREPLACE and every 32-bit Wine process then spends most
+# of a minute in mmap at its start. Bookworm-backports has 10.0; only that
+# one package (qemu-user, which has no dependencies) is taken from there.
+# VELLICOR_E2E_QEMU=1 installs it also where 32-bit code runs natively, so
+# that the emulated way can be tested there too (CI does).
+runs_32bit() {
+  # A 96-byte i386 ELF program that exits with code 7.
+  local probe rc
+  probe=$(mktemp) || return 1
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x07\x00\x00\x00\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null; rc=$?
+  rm -f "$probe"
+  [ $rc = 7 ]
+}
+qemu_major() { qemu-i386 --version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\..*/\1/p' | head -n1; }
+if runs_32bit; then
+  log "this kernel executes 32-bit code: the product stub runs under 32-bit Wine natively"
+fi
+if ! runs_32bit || [ "${VELLICOR_E2E_QEMU:-0}" = 1 ]; then
+  runs_32bit && why="VELLICOR_E2E_QEMU=1" || why="this kernel does not execute 32-bit code"
+  major=$(qemu_major)
+  if [ -z "$major" ] || [ "$major" -lt 8 ]; then
+    log "$why: installing qemu-user 8 or later for the emulated 32-bit Wine loader"
+    if ! apt-cache policy qemu-user 2>/dev/null | grep -q bookworm-backports; then
+      printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+        as_root tee /etc/apt/sources.list.d/vellicor-bookworm-backports.sources >/dev/null
+      updated=0
+    fi
+    update_once
+    candidate=$(apt-cache madison qemu-user 2>/dev/null | awk -F'|' '$3 ~ /backports/ {gsub(/ /,"",$2); print $2; exit}')
+    if [ -n "$candidate" ]; then
+      as_root apt-get install -y -qq --no-install-recommends "qemu-user=$candidate" >&2 ||
+        log "WARNING: qemu-user $candidate could not be installed"
+    else
+      as_root apt-get install -y -qq --no-install-recommends qemu-user >&2 ||
+        log "WARNING: qemu-user could not be installed"
+    fi
+    major=$(qemu_major)
+  fi
+  if [ -n "$major" ] && [ "$major" -ge 8 ]; then
+    log "qemu-i386 found: $(qemu-i386 --version | head -n1)"
+  else
+    log "WARNING: no qemu-i386 of version 8 or later${major:+ (found version $major)}; where 32-bit code cannot run, the end-to-end cases will be SKIPPED"
+  fi
+fi
+
 # The Japanese locale makes Wine's ANSI code page 932.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   log "generating ja_JP.UTF-8"

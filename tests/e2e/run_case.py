@@ -2,16 +2,22 @@
 """Runs one end-to-end case of the real stub under Wine on a virtual X display.
 
     run_case.py --case FILE --build DIR --stub EXE --driver EXE --texts texts.h [--tool vellicor]
-                [--stub64 EXE --driver64 EXE] [--arch auto|i686|x86_64]
+                [--stub64 EXE --driver64 EXE] [--arch auto|i686|i686-qemu|x86_64]
                 [--named-archive make_named_archive]
-    run_case.py --setup    --build DIR ...   (once per test run: Wine prefix and X display)
+    run_case.py --setup    --build DIR ...   (once per test run: Wine prefix, X display, Wine session)
     run_case.py --teardown --build DIR ...   (stops what --setup started)
-    run_case.py --which                      (prints which stub this machine runs, or "none")
+    run_case.py --which                      (prints the way this machine runs the stub, or "none")
 
-Which stub runs: the 32-bit product stub (--stub, --driver) under 32-bit Wine
-wherever the machine can execute 32-bit code; otherwise the 64-bit test build
-of the same sources (--stub64, --driver64) under 64-bit Wine. Every case's
-log says which, at its top.
+Which stub runs: always the 32-bit product stub (--stub, --driver), under
+32-bit Wine wherever the machine executes 32-bit code ("i686"), else under
+32-bit Wine whose loader runs under qemu-i386 ("i686-qemu"; see
+wine_setup.py). Where neither can run, the cases are skipped loudly (and
+fail under VELLICOR_REQUIRE_E2E=1). The 64-bit test build of the same
+sources (--stub64, --driver64) runs only when asked for (--arch x86_64 or
+VELLICOR_E2E_WAY=x86_64): it is faster to iterate with and proves nothing
+about the product. VELLICOR_E2E_WAY=i686-qemu takes the emulated way on a
+machine that could run 32-bit code natively. Every case's log says which
+way ran, at its top.
 
 A case file has runner lines starting with "%" (preparing the files of the
 case) and driver lines (everything else; see README.md). The runner builds
@@ -35,7 +41,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from wine_setup import SKIP, WINE32_LOADER, WINE64_LOADER, ensure_prefix, wine_environment, winpath  # noqa: E402
+from wine_setup import SKIP, ensure_prefix, wine_environment, winpath  # noqa: E402
 import wine_setup  # noqa: E402
 SCREEN = '1024x768x24'
 
@@ -49,52 +55,36 @@ def loud_skip(what):
                          'The real stub was NOT tested. Run scripts/setup.sh to install Wine, Xvfb and ImageMagick.')
 
 
-def machine_runs_32bit():
-    """True when the kernel executes 32-bit x86 programs: runs a tiny i386
-    ELF program that exits with code 7 (some kernels refuse every i386
-    program with "Exec format error", and 32-bit Wine with them)."""
-    import struct
-    import tempfile
-    code = bytes([0xb8, 1, 0, 0, 0, 0xbb, 7, 0, 0, 0, 0xcd, 0x80])   # exit(7)
-    vaddr = 0x08048000
-    header = (b'\x7fELF' + bytes([1, 1, 1, 0]) + bytes(8)
-              + struct.pack('<HHIIIIIHHHHHH', 2, 3, 1, vaddr + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0))
-    size = 84 + len(code)
-    segment = struct.pack('<IIIIIIII', 1, 0, vaddr, vaddr, size, size, 5, 0x1000)
-    fd, path = tempfile.mkstemp(prefix='vellicor-i386-probe-')
-    try:
-        os.write(fd, header + segment + code)
-        os.close(fd)
-        os.chmod(path, 0o755)
-        try:
-            return subprocess.run([path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  timeout=10).returncode == 7
-        except OSError:
-            return False
-    finally:
-        os.remove(path)
-
-
 def which_stub(arch='auto'):
-    """'i686' (the 32-bit product stub under 32-bit Wine), 'x86_64' (the
-    64-bit test build under 64-bit Wine) or None (no Wine that can run)."""
+    """The way this run takes (wine_setup.which_way): 'i686' (the 32-bit
+    product stub under 32-bit Wine), 'i686-qemu' (the same stub under
+    32-bit Wine with its loader under qemu-i386), 'x86_64' (the 64-bit test
+    build under 64-bit Wine: only when asked for by --arch or
+    VELLICOR_E2E_WAY, never chosen by itself), or None."""
     if arch != 'auto':
         return arch
-    if machine_runs_32bit() and os.access(WINE32_LOADER, os.X_OK):
-        return 'i686'
-    if os.access(WINE64_LOADER, os.X_OK):
-        return 'x86_64'
-    return None
+    way = wine_setup.which_way()
+    return way if way != 'x86_64' or os.environ.get('VELLICOR_E2E_WAY') == 'x86_64' else None
+
+
+def describe(kind):
+    """One line naming what runs, for logs and benchmark reports."""
+    return {
+        'i686': 'the 32-bit PRODUCT stub (i686, 26,112 bytes) under 32-bit Wine, natively',
+        'i686-qemu': ('the 32-bit PRODUCT stub (i686, 26,112 bytes) under 32-bit Wine, its loader '
+                      'EMULATED by qemu-i386'),
+        'x86_64': 'the 64-bit TEST BUILD (x86_64) under 64-bit Wine: NOT the product stub',
+    }[kind]
 
 
 def announce(kind):
     bar = '=' * 72
-    if kind == 'i686':
-        what = ('STUB UNDER TEST: the 32-bit PRODUCT stub (i686, 26,112 bytes) under 32-bit Wine')
-    else:
-        what = ('STUB UNDER TEST: the 64-bit TEST BUILD (x86_64) under 64-bit Wine: this machine\n'
-                '== cannot execute 32-bit code, so the 32-bit product stub itself is NOT run here')
-    print(f'{bar}\n== {what}\n{bar}', flush=True)
+    why = ''
+    if kind == 'i686-qemu':
+        why = ('\n== (asked for: this kernel could execute 32-bit code natively)' if wine_setup.machine_runs_32bit()
+               else '\n== (this kernel does not execute 32-bit code)')
+    print(f'{bar}\n== STUB UNDER TEST: {describe(kind)}{why}\n'
+          f'== way: {kind} (label {wine_setup.WAY_LABELS[kind]})\n{bar}', flush=True)
 
 
 def banner_from_texts(texts_h):
@@ -129,18 +119,33 @@ class Env:
     def __init__(self, build, kind):
         self.kind = kind
         self.base = os.path.join(os.path.abspath(build), 'e2e')
-        # One prefix per Wine: a 64-bit prefix cannot serve 32-bit Wine.
-        self.prefix = os.path.join(self.base, 'wineprefix' if kind != 'x86_64' else 'wineprefix64')
-        self.display_file = os.path.join(self.base, 'display')
+        # One prefix per way: a 32-bit prefix cannot serve 64-bit Wine, and
+        # the emulated way needs a 64-bit (WoW64) one.
+        self.prefix = os.path.join(self.base, {'i686': 'wineprefix', 'i686-qemu': 'wineprefix-wow64',
+                                               'x86_64': 'wineprefix64'}.get(kind, 'wineprefix'))
+        # Each way's fixture has its own display, so that two ways can be
+        # set up and torn down in one run without ending each other's.
+        self.display_file = os.path.join(self.base, f'display-{kind}')
         os.makedirs(self.base, exist_ok=True)
-        # Japanese locale: Wine's ANSI code page is then 932.
-        self.wine, self.env = wine_environment(self.prefix, kind, 'ja_JP.UTF-8')
+        self.wine, self.env = 'wine', dict(os.environ)
+        if kind:
+            unavailable = wine_setup.way_unavailable(kind)
+            if unavailable:
+                loud_skip(f'the way {kind} cannot run here: {unavailable}')
+            # Japanese locale: Wine's ANSI code page is then 932.
+            self.wine, self.env = wine_environment(self.prefix, kind, 'ja_JP.UTF-8', self.base)
         self.xvfb = None  # our own Xvfb, when no shared one is running
 
     def check_tools(self):
         if self.kind is None:
-            loud_skip('no Wine here that can run: 32-bit Wine needs a machine that executes 32-bit code, '
-                      f'64-bit Wine needs {WINE64_LOADER} (Debian package wine64)')
+            loud_skip('no way here to run the 32-bit product stub: 32-bit Wine needs a machine that '
+                      'executes 32-bit code, or 32-bit and 64-bit Wine with qemu-i386 8 or later '
+                      f'({wine_setup.way_unavailable("i686-qemu")}). VELLICOR_E2E_WAY=x86_64 runs '
+                      'the 64-bit test build instead, which proves nothing about the product')
+        if self.kind == 'x86_64' and os.environ.get('VELLICOR_REQUIRE_E2E') == '1':
+            print('e2e: VELLICOR_REQUIRE_E2E=1 requires the 32-bit product stub; the 64-bit test '
+                  'build does not count', flush=True)
+            sys.exit(1)
         missing = [t for t in (self.wine, 'wineserver', 'Xvfb', 'import') if not shutil.which(t)]
         if missing:
             loud_skip('missing ' + ', '.join(missing))
@@ -222,8 +227,17 @@ def setup(env):
         with open(env.display_file, 'w') as f:
             f.write(f'{display} {proc.pid}\n')
     env.env['DISPLAY'] = display
+    t0 = time.time()
     env.ensure_prefix()
-    log(f'X display {display}, Wine prefix {env.prefix}')
+    # One Wine session for the whole run: the server stays (-p) until the
+    # teardown ends it, so that no case pays for starting the session's own
+    # processes again (seconds each where the loader is emulated). The
+    # session is started here by a program with no output streams, since
+    # the session's processes keep those of the program that started them.
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(['wineserver', '-p'], env=env.env, timeout=60, **quiet)
+    subprocess.run([env.wine, 'cmd', '/c', 'exit'], env=env.env, timeout=300, **quiet)
+    log(f'X display {display}, Wine prefix {env.prefix}, session ready in {time.time() - t0:.1f} s')
     return 0
 
 
@@ -234,7 +248,8 @@ def teardown(env):
     if display:
         env.env['DISPLAY'] = display
     if os.path.isdir(env.prefix):
-        subprocess.run(['wineserver', '-w'], env=env.env, timeout=60, stdin=subprocess.DEVNULL,
+        # Ends the session that --setup kept alive (it would wait forever).
+        subprocess.run(['wineserver', '-k'], env=env.env, timeout=60, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if display:
         with open(env.display_file) as f:
@@ -259,6 +274,8 @@ def prepare_case(args, env, case, lines, work):
         'NAMED_ARCHIVE': args.named_archive or '',
         # Built beside the driver (driver.cmake).
         'MARKER': os.path.join(os.path.dirname(args.driver), 'e2e_marker.exe'),
+        # How the stub ran, for the benchmark cases' reports.
+        'WAY': f'{env.kind}: {describe(env.kind)}' if env.kind else 'none',
     }
     for number, line in enumerate(lines, 1):
         text = line.rstrip('\r\n')
@@ -317,6 +334,9 @@ def run_after(case, after, work):
 
 def run_case(args, env):
     case = os.path.splitext(os.path.basename(args.case))[0]
+    if args.tag:
+        # A second way in the same run keeps its files and screenshots apart.
+        case = f'{args.tag}.{case}'
     work = os.path.join(env.base, 'work', case)
     shots = os.path.join(os.path.dirname(env.base), 'e2e-shots')
     shutil.rmtree(work, ignore_errors=True)
@@ -375,6 +395,30 @@ def run_case(args, env):
 
     t = threading.Thread(target=reader, daemon=True)
     t.start()
+    # Where the loader is emulated, the driver's own process must end up as
+    # qemu-i386 running the 32-bit loader: proof that the 32-bit programs
+    # of the case did run that way, and not some other Wine.
+    emulated = []
+    if env.kind == 'i686-qemu':
+        def watch():
+            driver_name = os.path.basename(args.driver).encode()
+            deadline = time.time() + 60
+            while time.time() < deadline and proc.poll() is None:
+                for pid in os.listdir('/proc'):
+                    if not pid.isdigit():
+                        continue
+                    try:
+                        with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                            argv = f.read().split(b'\0')
+                    except OSError:
+                        continue
+                    if (b'qemu-i386' in os.path.basename(argv[0]) and len(argv) > 4
+                            and argv[3].endswith(b'/wine-i386') and argv[4].endswith(driver_name)):
+                        emulated.append(argv[0].decode(errors='replace'))
+                        return
+                time.sleep(0.1)
+        w = threading.Thread(target=watch, daemon=True)
+        w.start()
     try:
         rc = proc.wait(timeout=args.timeout)
     except subprocess.TimeoutExpired:
@@ -388,6 +432,12 @@ def run_case(args, env):
     env.release_display()
     took = time.time() - t0
 
+    if env.kind == 'i686-qemu':
+        w.join(5)
+        if not emulated:
+            log(f'case {case}: FAILED: the driver did not run under qemu-i386')
+            return 1
+        log(f'case {case}: the driver ran under {emulated[0]} (the 32-bit loader emulated)')
     if rc == 0 and verdict == ['PASS'] and not shots_taken:
         log(f'case {case}: FAILED: it saved no screenshot (every case takes at least one)')
         return 1
@@ -413,11 +463,12 @@ def main():
     ap.add_argument('--driver')
     ap.add_argument('--stub64')
     ap.add_argument('--driver64')
-    ap.add_argument('--arch', choices=('auto', 'i686', 'x86_64'), default='auto')
+    ap.add_argument('--arch', choices=('auto',) + wine_setup.WAYS, default='auto')
     ap.add_argument('--texts')
     ap.add_argument('--tool')
     ap.add_argument('--named-archive')
     ap.add_argument('--timeout', type=int, default=150)
+    ap.add_argument('--tag', help='prefix of the work folder and screenshot names (a second way in one run)')
     args = ap.parse_args()
     kind = which_stub(args.arch)
     if args.which:
@@ -430,7 +481,7 @@ def main():
             setattr(args, name, os.path.abspath(getattr(args, name)))
     if kind == 'x86_64':
         if not (args.stub64 and args.driver64):
-            loud_skip('this machine runs only 64-bit Wine, and no 64-bit test build was given (--stub64, --driver64)')
+            loud_skip('the 64-bit test build was asked for, but not given (--stub64, --driver64)')
         args.stub, args.driver = args.stub64, args.driver64
     env = Env(args.build, kind)
     if args.teardown:

@@ -98,6 +98,11 @@ def report(args):
     print(f'stub_bench: vellicor extract, same archive, same run (best of 3, whole process): '
           f'{best:.3f} s, {mb / best:.1f} MB/s')
     print(f'stub_bench: stub time / vellicor extract time = {stub_seconds / best:.2f}')
+    if args.way:
+        print(f'stub_bench: way: {args.way}')
+        if args.way.startswith('i686-qemu'):
+            print('stub_bench: the 32-bit code ran under qemu-i386 emulation: a trend figure, '
+                  'not a Windows figure')
 
 
 def main():
@@ -110,6 +115,7 @@ def main():
         r.add_argument(name, required=True)
     r.add_argument('--seconds', required=True, nargs='+', help="the stub's timed runs, one file each")
     r.add_argument('--extracted', required=True, nargs='+', help='the folders the stub extracted into')
+    r.add_argument('--way', help='how the stub ran (the runner\'s ${WAY})')
     args = parser.parse_args()
     if args.what == 'text':
         text(args.folder)
