@@ -800,20 +800,22 @@ void cmdStart(const std::vector<Tok>& t) {
     gWins.clear();
   }
   gExitChecked = false;
-  std::string exe = toSjis(t[1].text), cwd, args;
+  // Program, folder and arguments go to the system as UTF-16 straight from
+  // the script, so that they may hold characters code page 932 has not.
+  std::wstring exe = wideFrom(CP_UTF8, t[1].text), cwd, args;
   for (size_t i = 2; i + 1 < t.size(); i += 2) {
-    if (t[i].text == "cwd") cwd = toSjis(t[i + 1].text);
-    else if (t[i].text == "args") args = toSjis(t[i + 1].text);
+    if (t[i].text == "cwd") cwd = wideFrom(CP_UTF8, t[i + 1].text);
+    else if (t[i].text == "args") args = wideFrom(CP_UTF8, t[i + 1].text);
     else scriptError("unknown start option " + t[i].text);
   }
-  std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
-  STARTUPINFOA si = {};
+  std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
-  std::vector<char> cmdBuf(cmd.begin(), cmd.end());
+  std::vector<wchar_t> cmdBuf(cmd.begin(), cmd.end());
   cmdBuf.push_back(0);
-  if (!CreateProcessA(exe.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(exe.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       cwd.empty() ? nullptr : cwd.c_str(), &si, &gProc))
-    fail(fmt("cannot start %s (error %lu)", show(exe).c_str(), GetLastError()));
+    fail(fmt("cannot start %s (error %lu)", t[1].text.c_str(), GetLastError()));
   gStarted = true;
   out("info pid=%lu", gProc.dwProcessId);
 }
