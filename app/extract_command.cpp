@@ -9,29 +9,19 @@
 #include "fileio/fatal.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "platform/win32/wide_text.h"
 
 #include <shellapi.h>
-
-// The text of a box as bytes, whatever its length.
-static void windowText(WindowRef control, ByteString* out) {
-  const int length = GetWindowTextLengthA(hwndOf(control));
-  bsClear(out);
-  bsAppend(out, "", 0);
-  if (length <= 0) return;
-  char* text = (char*)pfAlloc((uint32_t)length + 1);
-  if (!text) failOutOfMemory();
-  const int got = GetWindowTextA(hwndOf(control), text, length + 1);
-  bsAppend(out, text, got > 0 ? (uint32_t)got : 0);
-  pfFree(text);
-}
 
 // The typed password must have the archive's check value; it then becomes
 // the key the block stream is unmasked with. An empty password is refused:
 // the mask needs at least one key byte.
 static bool passwordChecked() {
   if (!app.passwordProtected) return true;
+  // Converted as the ANSI calls of a code page 932 system convert it (a
+  // character without a form there becomes its nearest one), as before.
   ByteString typed = {};
-  windowText(app.passwordBox, &typed);
+  windowText932(hwndOf(app.passwordBox), &typed, false);
   const bool accepted = passwordAccepted(bsText(&typed), typed.length);
   if (accepted) bsAssign(&app.key, bsText(&typed), typed.length);
   bsRelease(&typed);
@@ -43,12 +33,18 @@ static bool passwordChecked() {
 }
 
 // The folder box's text becomes the target folder, which must exist or be
-// created now.
+// created now. A folder whose name has a character that code page 932
+// cannot write is refused before anything is made or written: any 932 form
+// of it would name a different folder ("Zoe" for "Zoë").
 static bool targetFolderReady() {
   ByteString typed = {};
-  windowText(app.folderBox, &typed);
+  const bool exact = windowText932(hwndOf(app.folderBox), &typed, true);
   withTrailingBackslash(bsText(&typed), &app.targetFolder);
   bsRelease(&typed);
+  if (!exact) {
+    pfMessageBox(MsgCannotMakeFolder, kTextFolderNameUnusable, 0, kMbOk | kMbIconError, true);
+    return false;
+  }
 
   const char* target = bsText(&app.targetFolder);
   switch (folderState(target)) {
@@ -93,9 +89,9 @@ void completeExtraction() {
     if (app.launchFile.length) {
       // A relative name is found in the target folder, and the program
       // started inherits it as its current folder.
-      SetCurrentDirectoryA(bsText(&app.targetFolder));
+      SetCurrentDirectoryW(wideFrom932(bsText(&app.targetFolder)));
       const INT_PTR result =
-          (INT_PTR)ShellExecuteA(NULL, NULL, bsText(&app.launchFile), NULL, NULL, SW_SHOWNORMAL);
+          (INT_PTR)ShellExecuteW(NULL, NULL, wideFrom932(bsText(&app.launchFile)), NULL, NULL, SW_SHOWNORMAL);
       if (result <= 32) {
         ByteString text = {};
         bsAppend(&text, bsText(&app.launchFile), app.launchFile.length);
@@ -107,5 +103,5 @@ void completeExtraction() {
   }
   // Posted, not sent: the main loop delivers it, the destroy handler asks
   // for the quit message, and the process ends with exit code 0.
-  PostMessageA(hwndOf(app.mainWindow), WM_DESTROY, 0, 0);
+  PostMessageW(hwndOf(app.mainWindow), WM_DESTROY, 0, 0);
 }

@@ -4,22 +4,20 @@
 // inside the run.
 #include "app/shell.h"
 #include "common/texts.h"
+#include "platform/win32/wide_text.h"
 
 static const int kIdProgressText = 1, kIdCancelButton = 2;
 
 static void onCreate(HWND window) {
-  HINSTANCE module = GetModuleHandleA(NULL);
   const int cw = app.charWidth, lh = app.lineHeight;
-  // Measured in the window's own device context with its default font,
-  // which is the system font.
+  // Measured in the window's own device context with the dialog's font.
   HDC dc = GetDC(window);
+  SelectObject(dc, app.dialogFont);
   // As wide as the whole window: a long path shows only as far as it fits.
-  app.progressText = CreateWindowExA(0, "static", NULL, WS_CHILD | WS_VISIBLE, 2, lh, 70 * cw, lh, window,
-                                     (HMENU)kIdProgressText, module, NULL);
-  SIZE extent;
-  GetTextExtentPoint32A(dc, kTextCancel, sizeof kTextCancel - 1, &extent);
-  app.cancelButton = CreateWindowExA(0, "button", kTextCancel, WS_CHILD | WS_VISIBLE, 30 * cw, 3 * lh,
-                                     extent.cx + cw, (3 * extent.cy) / 2, window, (HMENU)kIdCancelButton, module, NULL);
+  app.progressText = createControl(window, L"static", NULL, WS_CHILD | WS_VISIBLE, 2, lh, 70 * cw, lh, kIdProgressText);
+  const SIZE extent = textExtent(dc, kTextCancel);
+  app.cancelButton = createControl(window, L"button", wideFrom932(kTextCancel), WS_CHILD | WS_VISIBLE, 30 * cw, 3 * lh,
+                                       extent.cx + cw, (3 * extent.cy) / 2, kIdCancelButton);
   ReleaseDC(window, dc);
 }
 
@@ -35,5 +33,5 @@ LRESULT WIN32_CALLBACK progressWindowProc(HWND window, UINT message, WPARAM wPar
       }
       break;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -22,9 +22,17 @@ LRESULT WIN32_CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, 
 // The progress window (class "progress_window") with its Cancel button.
 LRESULT WIN32_CALLBACK progressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// A child control in the dialog's font. The extent of a code page 932 text
+// in the font selected into `dc`.
+HWND createControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int x, int y, int w, int h,
+                   int id);
+SIZE textExtent(HDC dc, const char* text);
+
 // Browse: the shell's folder dialog; the folder chosen goes into the folder
 // box and becomes the next preselection.
 void browseForFolder();
+// Keeps `units` UTF-16 units of a folder as the next preselection.
+void keepBrowseFolder(const WCHAR* folder, uint32_t units);
 
 // Extract: password and folder checks, the run with the progress window,
 // then the completion step, which ends the dialog.

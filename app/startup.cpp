@@ -6,43 +6,31 @@
 #include "archive/header.h"
 #include "fileio/block_file.h"
 #include "fileio/fatal.h"
+#include "platform/win32/wide_text.h"
 
-static const char kMainClass[] = "core_gui";
-static const char kProgressClass[] = "progress_window";
-static const char kIconName[] = "main_icon";
+static const WCHAR kMainClass[] = L"core_gui";
+static const WCHAR kProgressClass[] = L"progress_window";
+static const WCHAR kIconName[] = L"main_icon";
 // The background brush as a system colour index plus one: the menu colour.
 static const HBRUSH kMenuColourBrush = (HBRUSH)(COLOR_MENU + 1);
 
-static void registerMainClass(HINSTANCE module) {
-  WNDCLASSEXA c;
-  c.cbSize = sizeof c;  // 48
+// Both classes: the main one with its small icon, the progress window's
+// without (as RegisterClass leaves it: the system derives one).
+static void registerClass(HINSTANCE module, WNDPROC procedure, const WCHAR* name, bool smallIcon) {
+  WNDCLASSEXW c;
+  c.cbSize = sizeof c;
   c.style = 0;
-  c.lpfnWndProc = mainWindowProc;
+  c.lpfnWndProc = procedure;
   c.cbClsExtra = 0;
   c.cbWndExtra = 0;
   c.hInstance = module;
-  c.hIcon = LoadIconA(module, kIconName);
-  c.hCursor = LoadCursorA(NULL, IDC_ARROW);
+  c.hIcon = LoadIconW(module, kIconName);
+  c.hCursor = LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
   c.hbrBackground = kMenuColourBrush;
   c.lpszMenuName = NULL;
-  c.lpszClassName = kMainClass;
-  c.hIconSm = LoadIconA(module, kIconName);
-  if (!RegisterClassExA(&c)) pfExitProcess(0);
-}
-
-static void registerProgressClass(HINSTANCE module) {
-  WNDCLASSA c;
-  c.style = 0;
-  c.lpfnWndProc = progressWindowProc;
-  c.cbClsExtra = 0;
-  c.cbWndExtra = 0;
-  c.hInstance = module;
-  c.hIcon = LoadIconA(module, kIconName);
-  c.hCursor = LoadCursorA(NULL, IDC_ARROW);
-  c.hbrBackground = kMenuColourBrush;
-  c.lpszMenuName = NULL;
-  c.lpszClassName = kProgressClass;
-  if (!RegisterClassA(&c)) pfExitProcess(0);
+  c.lpszClassName = name;
+  c.hIconSm = smallIcon ? LoadIconW(module, kIconName) : NULL;
+  if (!RegisterClassExW(&c)) pfExitProcess(0);
 }
 
 // Hidden, owned by the main window, half a line above the desktop's centre
@@ -52,18 +40,23 @@ static void createProgressWindow(HINSTANCE module) {
   RECT desk;
   GetWindowRect(GetDesktopWindow(), &desk);
   const int32_t cw = app.charWidth, lh = app.lineHeight;
-  app.progressWindow = CreateWindowExA(0, kProgressClass, kTextProgressTitle, WS_OVERLAPPED | WS_CAPTION,
+  app.progressWindow = CreateWindowExW(0, kProgressClass, wideFrom932(kTextProgressTitle), WS_OVERLAPPED | WS_CAPTION,
                                        (desk.right - 70 * cw) / 2, (desk.bottom - 8 * lh) / 2, 70 * cw, 7 * lh,
                                        hwndOf(app.mainWindow), NULL, module, NULL);
 }
 
 // Opens the running executable as the archive file. A module path that did
 // not fit the buffer is refused rather than opened under a shortened name.
+// A path that code page 932 cannot hold is opened by its UTF-16 form.
+static WCHAR ownPath[MAX_PATH + 1];
+
 static void openOwnFile() {
-  char path[MAX_PATH + 1];
-  const DWORD n = GetModuleFileNameA(NULL, path, sizeof path);
-  if (n == 0 || n >= sizeof path) failRead();
-  bind(&app.archiveFile, path);
+  const DWORD n = GetModuleFileNameW(NULL, ownPath, MAX_PATH + 1);
+  if (n == 0 || n >= MAX_PATH + 1) failRead();
+  ByteString path = {};
+  if (!narrowTo932(ownPath, (int)n, &path, true)) keepOwnName(ownPath, &path);
+  bind(&app.archiveFile, bsText(&path));
+  bsRelease(&path);
   openForReading(&app.archiveFile);
   if (takeIoError()) failRead();
 }
@@ -90,22 +83,22 @@ static bool readPayloadHeader() {
 
   ByteString comment = {};
   readHeaderString(&comment);
-  SetWindowTextA(hwndOf(app.commentBox), bsText(&comment));
+  SetWindowTextW(hwndOf(app.commentBox), wideFrom932(bsText(&comment)));
   bsRelease(&comment);
   readHeaderString(&app.launchFile);
   const uint8_t flags = readPasswordFields();
-  if (app.passwordProtected && (flags & 1)) SendMessageA(hwndOf(app.passwordBox), EM_SETPASSWORDCHAR, '*', 0);
+  if (app.passwordProtected && (flags & 1)) SendMessageW(hwndOf(app.passwordBox), EM_SETPASSWORDCHAR, '*', 0);
   return true;
 }
 
 void startUp() {
-  HINSTANCE module = GetModuleHandleA(NULL);
+  HINSTANCE module = GetModuleHandleW(NULL);
 
-  registerMainClass(module);
+  registerClass(module, mainWindowProc, kMainClass, true);
   // The creation handler lays the dialog out before this call returns.
-  app.mainWindow = CreateWindowExA(0, kMainClass, kTextBanner, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+  app.mainWindow = CreateWindowExW(0, kMainClass, wideFrom932(kTextBanner, WideSecond), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, module, NULL);
-  registerProgressClass(module);
+  registerClass(module, progressWindowProc, kProgressClass, false);
   createProgressWindow(module);
 
   openOwnFile();
@@ -124,9 +117,9 @@ void startUp() {
   // mean nothing special in the main window.
   MSG msg;
   msg.wParam = 0;
-  while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+  while (GetMessageW(&msg, NULL, 0, 0) > 0) {
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
   pfExitProcess((uint32_t)msg.wParam);
 }

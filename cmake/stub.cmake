@@ -16,7 +16,8 @@ add_custom_command(OUTPUT ${STUB_ICON}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/make_icon.py
   COMMENT "Drawing the stub's icon"
   VERBATIM)
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_DEPENDS ${STUB_ICON})
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_DEPENDS
+  "${STUB_ICON};${CMAKE_CURRENT_SOURCE_DIR}/res/stub.manifest")
 
 file(GLOB STUB_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
 file(GLOB STUB_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
@@ -41,9 +42,21 @@ target_compile_options(vellicor_stub PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
     -ffunction-sections -Wall -Wno-unused-parameter -Wframe-larger-than=4096>)
+# The shell and the stub's side of the seam (no hot path: the decoder and
+# the file layer keep -Os) are compiled for the smallest code: every one of
+# their functions is used, so they need no sections of their own (whose
+# alignment would pad each), and the 32-bit build keeps its stack aligned to
+# 4 bytes only (the window procedures and the entry align their own frames).
+set_property(SOURCE ${STUB_APP_SOURCES} ${STUB_PLATFORM_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
+  -Oz -fno-function-sections $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-mpreferred-stack-boundary=2>)
+# The rest of the core outside the decoder (per entry, per block or once
+# per run) likewise; the decoder keeps -Os.
+set(STUB_SMALL_CORE_SOURCES ${CORE_SOURCES})
+list(FILTER STUB_SMALL_CORE_SOURCES EXCLUDE REGEX "/decode/")
+set_property(SOURCE ${STUB_SMALL_CORE_SOURCES} APPEND PROPERTY COMPILE_OPTIONS -Oz)
 # The memory routines must not be turned back into calls of themselves.
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/memory_routines.cpp PROPERTIES
-  COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
+set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/memory_routines.cpp APPEND PROPERTY
+  COMPILE_OPTIONS -fno-builtin -fno-tree-loop-distribute-patterns)
 
 # The entry point is the undecorated C name stubEntry: its symbol carries the
 # one leading underscore of 32-bit C names, and none in the 64-bit test build.
@@ -54,6 +67,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(STUB_ENTRY_SYMBOL _stubEntry)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/stub_link_script.cmake)
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_C_STANDARD_LIBRARIES "")
 target_link_options(vellicor_stub PRIVATE
@@ -62,6 +76,7 @@ target_link_options(vellicor_stub PRIVATE
   -Wl,--subsystem,windows
   -Wl,--gc-sections
   -Wl,--no-insert-timestamp
+  -Wl,-T,${STUB_LINK_SCRIPT}
   -Wl,-Map=${CMAKE_BINARY_DIR}/vellicor_stub.map
   $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-Wl,--enable-stdcall-fixup>)
 target_link_libraries(vellicor_stub PRIVATE kernel32 user32 gdi32 shell32 gcc)

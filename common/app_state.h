@@ -22,7 +22,8 @@ struct AppState {
   WindowRef commentBox, passwordBox, folderBox;
   WindowRef progressText, cancelButton;
   int32_t charWidth, lineHeight;
-  ByteString browseFolder;
+  void* dialogFont;         // the font of every control (main_window.cpp)
+  ByteString browseFolder;  // the system's UTF-16 form, as bytes
 
   // Set by the Extract command.
   ByteString targetFolder;  // always ends with a backslash

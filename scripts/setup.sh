@@ -115,4 +115,16 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   as_root locale-gen >&2 || log "locale-gen failed"
 fi
 
+# Two more locales for the cases that run the stub where the ANSI code page
+# is not 932: en_US.UTF-8 (Wine's code page 1252) and zh_CN.UTF-8 (936).
+for wanted in en_US zh_CN; do
+  if ! locale -a 2>/dev/null | grep -qi "^${wanted}.utf8$"; then
+    log "generating ${wanted}.UTF-8"
+    as_root sed -i "s/^# *${wanted}.UTF-8 UTF-8/${wanted}.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^${wanted}.UTF-8 UTF-8" /etc/locale.gen ||
+      echo "${wanted}.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >&2 || log "locale-gen failed"
+  fi
+done
+
 exit 0

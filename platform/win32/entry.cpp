@@ -11,7 +11,7 @@
 // looked up at run time: systems without it keep their default search order.
 static void restrictDllSearch() {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return;
   SetDefaultDllDirectoriesProc setDirectories =
       (SetDefaultDllDirectoriesProc)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");

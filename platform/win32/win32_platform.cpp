@@ -1,18 +1,18 @@
 // The Win32 side of the seam: files, folders, text stepping, memory and the
-// user dialogue of the stub, each a thin call of the ANSI interface.
+// user dialogue of the stub, each a thin call of the wide interface with the
+// names and texts converted from code page 932 (wide_text.h).
 #include <windows.h>
 
 #include "common/app_state.h"
 #include "common/texts.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 static HANDLE handleFrom(FileHandle h) { return (HANDLE)h; }
 
 FileHandle pfOpenFile(const char* name, bool forWriting) {
-  HANDLE h = forWriting ? CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, NULL)
-                        : CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE h = CreateFileW(wideFrom932(name), forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ, NULL,
+                         forWriting ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   return (FileHandle)h;  // INVALID_HANDLE_VALUE is kNoFile
 }
 
@@ -55,7 +55,7 @@ bool pfSeekFile(FileHandle h, uint32_t position) {
 
 bool pfCloseFile(FileHandle h) { return CloseHandle(handleFrom(h)) != 0; }
 
-bool pfDeleteFile(const char* name) { return DeleteFileA(name) != 0; }
+bool pfDeleteFile(const char* name) { return DeleteFileW(wideFrom932(name)) != 0; }
 
 bool pfSetFileTimes(FileHandle h, uint64_t creation, uint64_t lastAccess, uint64_t lastWrite) {
   FILETIME c = {(DWORD)creation, (DWORD)(creation >> 32)};
@@ -67,16 +67,19 @@ bool pfSetFileTimes(FileHandle h, uint64_t creation, uint64_t lastAccess, uint64
 uint32_t pfLastError() { return GetLastError(); }
 
 uint32_t pfProbe(const char* name) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(name, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wideFrom932(name), &found);
   if (search == INVALID_HANDLE_VALUE) return kProbeNothing;
   FindClose(search);
   return found.dwFileAttributes;
 }
 
-bool pfCreateDirectory(const char* name) { return CreateDirectoryA(name, NULL) != 0; }
+bool pfCreateDirectory(const char* name) { return CreateDirectoryW(wideFrom932(name), NULL) != 0; }
 
-const char* pfCharNext(const char* p) { return CharNextA(p); }
+// Code page 932's rule, whatever the system's code page: a lead byte (0x81
+// to 0x9F, 0xE0 to 0xFC) takes the next byte with it unless the text ends
+// there, as the host sides step.
+const char* pfCharNext(const char* p) { return CharNextExA(932, p, 0); }
 
 void* pfAlloc(uint32_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 
@@ -93,16 +96,19 @@ void pfFree(void* block) {
 // caption is always the product banner, the owner the main window once the
 // caller asks for it.
 int pfMessageBox(MessageId, const char* text, const char*, uint32_t flags, bool owned) {
-  return MessageBoxA(owned ? (HWND)app.mainWindow : NULL, text, kTextBanner, flags);
+  return MessageBoxW(owned ? (HWND)app.mainWindow : NULL, wideFrom932(text), wideFrom932(kTextBanner, WideSecond),
+                     flags);
 }
 
-void pfShowStatus(StatusId, const char* text, const char*) { SetWindowTextA((HWND)app.progressText, text); }
+void pfShowStatus(StatusId, const char* text, const char*) {
+  SetWindowTextW((HWND)app.progressText, wideFrom932(text));
+}
 
 void pfPumpOneMessage() {
   MSG msg;
-  if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) return;
+  if (!PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) return;
   TranslateMessage(&msg);
-  DispatchMessageA(&msg);
+  DispatchMessageW(&msg);
 }
 
 void pfExitProcess(uint32_t code) {

@@ -15,6 +15,11 @@
         Windows FILETIME. Folder times are not compared (the archive stores
         none), nor creation times (Linux keeps no settable one).
 
+    compare_tree.py names LISTING ROOT
+        the folders and files below ROOT are exactly the entries of LISTING
+        (the output of `vellicor list --json`), by their Unicode names as
+        the listing shows them, character for character.
+
 The times of every tree are read before any file's content: reading a file
 may move its last-access time (relatime).
 
@@ -102,6 +107,23 @@ def same(ref, others, atime):
     return 1 if problems else 0
 
 
+def names(listing, root):
+    import json
+    with open(listing, encoding='utf-8') as f:
+        want = {e['name'].rstrip('/') for e in json.load(f)['entries']}
+    got = set()
+    for folder, dirs, files in os.walk(root):
+        for n in dirs + files:
+            got.add(os.path.relpath(os.path.join(folder, n), root).replace(os.sep, '/'))
+    for n in sorted(want - got):
+        print(f'compare_tree: missing below {root}: {n!r}')
+    for n in sorted(got - want):
+        print(f'compare_tree: not in the archive, below {root}: {n!r}')
+    if want == got:
+        print(f'compare_tree: the {len(got)} names below {root} are the listed ones')
+    return 0 if want == got else 1
+
+
 def main(argv):
     if len(argv) >= 2 and argv[0] == 'stamp':
         seed = 0
@@ -114,6 +136,8 @@ def main(argv):
         rest = argv[1:] if atime else argv[2:]
         if len(rest) >= 2:
             return same(rest[0], rest[1:], atime)
+    if len(argv) == 3 and argv[0] == 'names':
+        return names(argv[1], argv[2])
     sys.exit(__doc__)
 
 

@@ -205,6 +205,11 @@ class Env:
             self.xvfb = None
 
     # --- Wine prefix -------------------------------------------------------
+    def use_dpi(self, dpi):
+        self.dpi = dpi
+        self.prefix += f'-dpi{dpi}'
+        self.env['WINEPREFIX'] = self.prefix
+
     def ensure_prefix(self):
         """Creates the Wine prefix once (shared with other runs through a lock)."""
         def virtual_desktop(quiet):
@@ -216,6 +221,9 @@ class Env:
                                       SCREEN.rsplit('x', 1)[0])):
                 subprocess.run([self.wine, 'reg', 'add', key, '/v', name, '/d', value, '/f'],
                                env=self.env, timeout=120, **quiet)
+            if getattr(self, 'dpi', None):
+                subprocess.run([self.wine, 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels',
+                                '/t', 'REG_DWORD', '/d', str(self.dpi), '/f'], env=self.env, timeout=120, **quiet)
         ensure_prefix(self.wine, self.env, self.prefix, self.base, log, virtual_desktop)
 
 
@@ -295,6 +303,16 @@ def prepare_case(args, env, case, lines, work):
                    os.path.join(work, rest[0])] + rest[1:]
         elif cmd == 'copy-stub':
             shutil.copyfile(args.stub, os.path.join(work, rest[0] if rest else 'case.exe'))
+            continue
+        elif cmd == 'lang':
+            # The case's locale (Wine's ANSI code page follows it): e.g.
+            # en_US.UTF-8 for 1252, zh_CN.UTF-8 for 936.
+            env.env['LANG'] = env.env['LC_ALL'] = rest[0]
+            continue
+        elif cmd == 'dpi':
+            # A display of N dots per inch: a prefix of its own, made once
+            # with Wine's LogPixels setting, so that other cases keep 96.
+            env.use_dpi(int(rest[0]))
             continue
         elif cmd == 'mkdir':
             for d in rest:

@@ -7,7 +7,10 @@
 //
 // The script is UTF-8; every text is converted to code page 932 before it is
 // compared with or sent to the program, so comparisons are byte-exact in the
-// program's own encoding. See tests/e2e/README.md for the script language.
+// program's own encoding. Texts and names cross to the system as UTF-16
+// converted with code page 932 named explicitly, so the driver reads and
+// checks the same under any ANSI code page of the session. See
+// tests/e2e/README.md for the script language.
 //
 // Output lines: "ok <line>: ..." for each step, "@@screenshot NAME" when the
 // runner should take a picture (it acknowledges by creating NAME.done in the
@@ -58,6 +61,9 @@ std::string toSjis(const std::string& utf8, bool* lossy = nullptr) {
   if (lossy) *lossy = usedDefault != FALSE;
   return s;
 }
+
+// A code page 932 name or text as the system's UTF-16.
+std::wstring w932(const std::string& sjis) { return wideFrom(932, sjis) + L'\0'; }
 
 // Code page 932 -> printable UTF-8, control characters escaped.
 std::string show(const std::string& sjis) {
@@ -227,17 +233,18 @@ std::string winClass(HWND h) {
   return b;
 }
 
-// The text of a window of the program, read with WM_GETTEXT (cp932).
+// The text of a window of the program, read as UTF-16 with WM_GETTEXT and
+// given as code page 932 (a character without a form there becomes "?").
 std::string winText(HWND h) {
   DWORD_PTR len = 0;
-  if (!SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len))
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len))
     fail("window does not answer WM_GETTEXTLENGTH");
-  std::vector<char> buf(len + 16, 0);
+  std::vector<wchar_t> buf(len + 16, 0);
   DWORD_PTR got = 0;
-  if (!SendMessageTimeoutA(h, WM_GETTEXT, (WPARAM)buf.size(), (LPARAM)buf.data(),
+  if (!SendMessageTimeoutW(h, WM_GETTEXT, (WPARAM)buf.size(), (LPARAM)buf.data(),
                            SMTO_ABORTIFHUNG, 5000, &got))
     fail("window does not answer WM_GETTEXT");
-  return std::string(buf.data(), got);
+  return wideTo(932, std::wstring(buf.data(), got));
 }
 
 bool processEnded(DWORD* code = nullptr) {
@@ -301,6 +308,9 @@ bool poll(F cond, DWORD timeoutMs, const std::string& what, bool allowExit = fal
 // ------------------------------------------------------------ metrics ---
 
 int gCharWidth, gLineHeight;
+// The layout units of a font with Japanese glyphs: the system font where
+// it is of the Japanese character set, else such a font of its height.
+int gJapaneseCharWidth, gJapaneseLineHeight;
 RECT gDesk;
 
 void initMetrics() {
@@ -309,6 +319,22 @@ void initMetrics() {
   TEXTMETRICA tm;
   GetTextMetricsA(dc, &tm);
   gCharWidth = tm.tmAveCharWidth;
+  gJapaneseCharWidth = tm.tmAveCharWidth;
+  gJapaneseLineHeight = tm.tmHeight + tm.tmExternalLeading;
+  if (tm.tmCharSet != SHIFTJIS_CHARSET) {
+    LOGFONTA lf = {};
+    lf.lfHeight = tm.tmHeight;
+    lf.lfWeight = tm.tmWeight;
+    lf.lfCharSet = SHIFTJIS_CHARSET;
+    HFONT japanese = CreateFontIndirectA(&lf);
+    SelectObject(dc, japanese);
+    TEXTMETRICA jm;
+    GetTextMetricsA(dc, &jm);
+    gJapaneseCharWidth = jm.tmAveCharWidth;
+    gJapaneseLineHeight = jm.tmHeight + jm.tmExternalLeading;
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    DeleteObject(japanese);
+  }
   gLineHeight = tm.tmHeight + tm.tmExternalLeading;
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
@@ -319,7 +345,8 @@ SIZE textExtent(const std::string& sjis) {
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, GetStockObject(SYSTEM_FONT));
   SIZE sz = {0, 0};
-  GetTextExtentPoint32A(dc, sjis.data(), (int)sjis.size(), &sz);
+  const std::wstring w = wideFrom(932, sjis);
+  GetTextExtentPoint32W(dc, w.data(), (int)w.size(), &sz);
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   return sz;
@@ -363,6 +390,8 @@ struct Expr {
     }
     if (id == "cw") return gCharWidth;
     if (id == "lh") return gLineHeight;
+    if (id == "jcw") return gJapaneseCharWidth;
+    if (id == "jlh") return gJapaneseLineHeight;
     if (id == "deskL") return gDesk.left;
     if (id == "deskT") return gDesk.top;
     if (id == "deskR") return gDesk.right;
@@ -771,20 +800,22 @@ void cmdStart(const std::vector<Tok>& t) {
     gWins.clear();
   }
   gExitChecked = false;
-  std::string exe = toSjis(t[1].text), cwd, args;
+  // Program, folder and arguments go to the system as UTF-16 straight from
+  // the script, so that they may hold characters code page 932 has not.
+  std::wstring exe = wideFrom(CP_UTF8, t[1].text), cwd, args;
   for (size_t i = 2; i + 1 < t.size(); i += 2) {
-    if (t[i].text == "cwd") cwd = toSjis(t[i + 1].text);
-    else if (t[i].text == "args") args = toSjis(t[i + 1].text);
+    if (t[i].text == "cwd") cwd = wideFrom(CP_UTF8, t[i + 1].text);
+    else if (t[i].text == "args") args = wideFrom(CP_UTF8, t[i + 1].text);
     else scriptError("unknown start option " + t[i].text);
   }
-  std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
-  STARTUPINFOA si = {};
+  std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
-  std::vector<char> cmdBuf(cmd.begin(), cmd.end());
+  std::vector<wchar_t> cmdBuf(cmd.begin(), cmd.end());
   cmdBuf.push_back(0);
-  if (!CreateProcessA(exe.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(exe.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       cwd.empty() ? nullptr : cwd.c_str(), &si, &gProc))
-    fail(fmt("cannot start %s (error %lu)", show(exe).c_str(), GetLastError()));
+    fail(fmt("cannot start %s (error %lu)", t[1].text.c_str(), GetLastError()));
   gStarted = true;
   out("info pid=%lu", gProc.dwProcessId);
 }
@@ -929,7 +960,7 @@ void cmdSetText(const std::vector<Tok>& t) {
   HWND h = resolve(t[1].text);
   std::string s = toSjis(t[2].text);
   DWORD_PTR r;
-  if (!SendMessageTimeoutA(h, WM_SETTEXT, 0, (LPARAM)s.c_str(), SMTO_ABORTIFHUNG, 5000, &r))
+  if (!SendMessageTimeoutW(h, WM_SETTEXT, 0, (LPARAM)w932(s).c_str(), SMTO_ABORTIFHUNG, 5000, &r))
     fail("the control does not answer WM_SETTEXT");
 }
 
@@ -972,7 +1003,7 @@ void cmdExpectFile(const std::vector<Tok>& t) {
   needArgs(t, 2, "expect-file PATH exists|missing|folder [size N] [same-as PATH]");
   std::string path = toSjis(t[1].text);
   const std::string& state = t[2].text;
-  DWORD attr = GetFileAttributesA(path.c_str());
+  DWORD attr = GetFileAttributesW(w932(path).c_str());
   if (state == "missing") {
     if (attr != INVALID_FILE_ATTRIBUTES) fail(show(path) + " exists");
     return;
@@ -985,7 +1016,7 @@ void cmdExpectFile(const std::vector<Tok>& t) {
   for (size_t i = 3; i + 1 < t.size(); i += 2) {
     auto readAll = [](const std::string& p) {
       std::string d;
-      FILE* f = fopen(p.c_str(), "rb");
+      FILE* f = _wfopen(w932(p).c_str(), L"rb");
       if (!f) fail("cannot read " + show(p));
       char b[65536];
       size_t n;
@@ -1023,7 +1054,7 @@ void cmdWaitFile(const std::vector<Tok>& t) {
   std::string seen = "missing";
   bool ok = poll([&] {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) { seen = "missing"; return state == "missing"; }
+    if (!GetFileAttributesExW(w932(path).c_str(), GetFileExInfoStandard, &d)) { seen = "missing"; return state == "missing"; }
     long long size = ((long long)d.nFileSizeHigh << 32) | d.nFileSizeLow;
     seen = fmt("exists with %lld bytes", size);
     if (state == "missing") return false;
@@ -1035,13 +1066,13 @@ void cmdWaitFile(const std::vector<Tok>& t) {
 // The names in a folder (without "." and ".."), sorted, separated by spaces.
 std::string folderListing(const std::string& folder) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(w932(folder + "\\*").c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) fail("cannot list " + show(folder));
   do {
-    std::string n = fd.cFileName;
+    std::string n = wideTo(932, fd.cFileName);
     if (n != "." && n != "..") names.push_back(n);
-  } while (FindNextFileA(h, &fd));
+  } while (FindNextFileW(h, &fd));
   FindClose(h);
   std::sort(names.begin(), names.end());
   std::string s;
@@ -1169,6 +1200,21 @@ void runCommand(const std::vector<Tok>& t) {
       got += fmt("%s%d", got.empty() ? "" : " ", GetDlgCtrlID(k));
     if (got != want) fail("child order " + got + ", wanted " + want);
   }
+  else if (c == "expect-children-inside") {
+    // Every shown child lies wholly inside the window's client area.
+    needArgs(t, 1, "expect-children-inside NAME");
+    HWND top = findBound(t[1].text);
+    RECT client;
+    GetClientRect(top, &client);
+    for (HWND k = GetWindow(top, GW_CHILD); k; k = GetWindow(k, GW_HWNDNEXT)) {
+      if (!IsWindowVisible(k)) continue;
+      RECT r = placement(k);
+      if (r.left < 0 || r.top < 0 || r.right > client.right || r.bottom > client.bottom)
+        fail(fmt("control %d at %ld %ld %ld %ld is not inside the client area %ld x %ld", GetDlgCtrlID(k), r.left,
+                 r.top, r.right - r.left, r.bottom - r.top, client.right, client.bottom));
+    }
+    out("info client area %ld x %ld", client.right, client.bottom);
+  }
   else if (c == "expect-no-control-focus") {
     // No control of the window holds the keyboard focus.
     needArgs(t, 1, "expect-no-control-focus NAME");
@@ -1245,10 +1291,10 @@ void runCommand(const std::vector<Tok>& t) {
     fprintf(f, "%.6f\n", seconds);
     fclose(f);
   }
-  else if (c == "make-folder") { needArgs(t, 1, "make-folder PATH"); CreateDirectoryA(toSjis(t[1].text).c_str(), nullptr); }
+  else if (c == "make-folder") { needArgs(t, 1, "make-folder PATH"); CreateDirectoryW(w932(toSjis(t[1].text)).c_str(), nullptr); }
   else if (c == "write-file") {
     needArgs(t, 2, "write-file PATH TEXT");
-    FILE* f = fopen(toSjis(t[1].text).c_str(), "wb");
+    FILE* f = _wfopen(w932(toSjis(t[1].text)).c_str(), L"wb");
     if (!f) fail("cannot write " + t[1].text);
     std::string s = toSjis(t[2].text);
     fwrite(s.data(), 1, s.size(), f);
@@ -1305,7 +1351,8 @@ int main() {
   std::vector<std::string> lines = readLines(toSjis(script));
   if (lines.empty()) { out("FAIL cannot read script %s", script.c_str()); return 2; }
   initMetrics();
-  out("info cw=%d lh=%d desktop=%ld,%ld,%ld,%ld", gCharWidth, gLineHeight, gDesk.left,
+  out("info cw=%d lh=%d jcw=%d jlh=%d desktop=%ld,%ld,%ld,%ld", gCharWidth, gLineHeight, gJapaneseCharWidth,
+      gJapaneseLineHeight, gDesk.left,
       gDesk.top, gDesk.right, gDesk.bottom);
   int status = 0;
   try {
