@@ -383,6 +383,53 @@ double buildMicros(const std::vector<CodeTree>& samples, void (*build)(CodeTree*
   return best;
 }
 
+// Microseconds per young build (the build in use and the reference, each
+// from a copy of the whole sampled state) and per table fill of the built
+// tree, full-size and to the young tables' 8 bits.
+struct YoungFigures {
+  double buildUs = 0, referenceUs = 0, fullFillUs = 0, youngFillUs = 0;
+};
+YoungFigures youngMicros(const std::vector<CodeTree>& samples) {
+  YoungFigures f;
+  if (samples.empty()) return f;
+  static CodeTree work;
+  static DecodeTable table;
+  const double n = (double)samples.size();
+  auto best = [&](auto&& body) {
+    double b = 1e30;
+    for (int round = 0; round < 3; ++round) {
+      const double start = now();
+      body();
+      b = std::min(b, (now() - start) / n * 1e6);
+    }
+    return b;
+  };
+  f.buildUs = best([&] {
+    for (const CodeTree& t : samples) {
+      memcpy(work.counts, t.counts, sizeof work.counts);
+      memcpy(work.rank, t.rank, sizeof work.rank);
+      memcpy(work.sortKeys, t.sortKeys, sizeof work.sortKeys);
+      buildCodeTree(&work);
+    }
+  });
+  f.referenceUs = best([&] {
+    for (const CodeTree& t : samples) {
+      memcpy(work.counts, t.counts, sizeof work.counts);
+      memcpy(work.rank, t.rank, sizeof work.rank);
+      buildCodeTreeReference(&work);
+    }
+  });
+  std::vector<CodeTree> built(samples);
+  for (CodeTree& t : built) buildCodeTree(&t);
+  f.fullFillUs = best([&] {
+    for (const CodeTree& t : built) fillDecodeTable(&t, &table, kDecodeTableBits);
+  });
+  f.youngFillUs = best([&] {
+    for (const CodeTree& t : built) fillDecodeTable(&t, &table, 8);
+  });
+  return f;
+}
+
 // ---- the decoder's code-tree rebuilds ----
 
 // The time between the decoder's calls before and after it rebuilds its two
@@ -393,7 +440,17 @@ struct Rebuilds {
 };
 Rebuilds* rebuilds;
 
+// Tree states at the rebuild points of young trees (before symbol 2,048),
+// as the builds there start from them.
+std::vector<CodeTree>* youngSamples;
+
 void timeRebuild(bool done) {
+  // The decoder's symbol count is the one of the rebuild point before: the
+  // builds before symbol 2,048 are the ones after fewer than 1,792.
+  if (!done && youngSamples && decoder->symbolCount < 1792 && youngSamples->size() < 400) {
+    youngSamples->push_back(decoder->symbolTree);
+    youngSamples->push_back(decoder->distanceTree);
+  }
   if (!done) {
     ++rebuilds->points;
     rebuilds->started = now();
@@ -419,6 +476,7 @@ struct Row {
   double z9Ratio, z9Speed, z6Ratio, z6Speed, inflateSpeed;
   double buildUs, referenceBuildUs;
   ExtractResult extract;  // the fastest extraction's figures
+  YoungFigures young;
 };
 
 double mbps(uint64_t bytes, double seconds) { return seconds > 0 ? (double)bytes / 1e6 / seconds : 0; }
@@ -449,6 +507,18 @@ void printDecoderFigures(const std::vector<Row>& rows) {
            r.inflateSpeed > 0 ? r.decodeSpeed / r.inflateSpeed : 0.0, r.stubDecodeSpeed,
            r.inflateSpeed > 0 ? r.stubDecodeSpeed / r.inflateSpeed : 0.0, (unsigned long long)r.treeBuilds,
            100.0 * r.treeShare);
+}
+
+// The young trees' builds and table fills.
+void printYoungFigures(const std::vector<Row>& rows) {
+  printf("\nyoung trees: microseconds per build at the rebuild points before symbol 2,048 (the build in use and\n"
+         "the step-for-step reference) and per table fill of the built tree: full size (%u bits) and the young\n"
+         "tables' 8 bits; sampled in the first decode (up to 400 tree states)\n\n",
+         (unsigned)kDecodeTableBits);
+  printf("%-7s | %8s %8s | %8s %8s\n", "set", "build", "ref", "fill", "fill 8");
+  for (const Row& r : rows)
+    printf("%-7s | %8.2f %8.2f | %8.2f %8.2f\n", r.set.c_str(), r.young.buildUs, r.young.referenceUs,
+           r.young.fullFillUs, r.young.youngFillUs);
 }
 
 // Extraction through the core with its system calls per file.
@@ -537,7 +607,7 @@ int main(int argc, char** argv) {
   const std::string archive = std::string(tmpl) + "/set.exe";
   std::vector<Row> rows;
   int failures = 0;
-  std::vector<CodeTree> samples;
+  std::vector<CodeTree> samples, youngTrees;
 
   for (const std::string& dir : dirs) {
     Corpus c;
@@ -594,11 +664,14 @@ int main(int argc, char** argv) {
       double seconds = 0;
       if (k == 0) samples.clear();
       treeSamples = k == 0 ? &samples : nullptr;
+      if (k == 0) youngTrees.clear();
+      youngSamples = k == 0 ? &youngTrees : nullptr;
       rebuilds = &rebuildTimes;
       rebuildHook = k == 0 ? timeRebuild : nullptr;
       const std::string problem = testArchive(c, archive, &seconds);
       if (k == 0) timedDecode = seconds;
       treeSamples = nullptr;
+      youngSamples = nullptr;
       rebuildHook = nullptr;
       if (!problem.empty()) {
         fprintf(stderr, "format_bench: %s: decoding failed: %s\n", c.name.c_str(), problem.c_str());
@@ -620,6 +693,7 @@ int main(int argc, char** argv) {
       }
       if (k == 0 || e.seconds < row.extract.seconds) row.extract = e;
     }
+    row.young = youngMicros(youngTrees);
     row.buildUs = buildMicros(samples, buildCodeTree);
     row.referenceBuildUs = buildMicros(samples, buildCodeTreeReference);
 
@@ -677,6 +751,7 @@ int main(int argc, char** argv) {
   }
 
   printDecoderFigures(rows);
+  printYoungFigures(rows);
   printExtractFigures(rows);
 
   if (targets && !rows.empty()) {
