@@ -239,25 +239,15 @@ static const DecodeTable* firstCodes(DecoderState* d) {
 void (*rebuildHook)(bool done);
 #endif
 
-// The tables of the young trees (the builds before symbol 2,048, every 256
-// symbols) hold codes of up to 8 bits: a young tree has few heavy symbols
-// with short codes, and hundreds of symbols still seen once or never, whose
-// codes of 9 bits and more are rarely read. Those go on from the table's
-// node bit by bit, and the table costs a fraction of a full one to fill
-// (measured on the corpus: the fill was a quarter of the decode of a set of
-// small files).
-static const uint32_t kYoungTableBits = 8;
-
 // Both trees and their tables.
-static void rebuildCodes(DecoderState* d, uint32_t symbols) {
+static void rebuildCodes(DecoderState* d) {
 #if VELLICOR_HOST_DECODER
   if (rebuildHook) rebuildHook(false);
 #endif
-  const uint32_t bits = symbols < 2048 ? kYoungTableBits : kDecodeTableBits;
   buildCodeTree(&d->symbolTree);
   buildCodeTree(&d->distanceTree);
-  fillDecodeTable(&d->symbolTree, &d->symbolTable, bits);
-  fillDecodeTable(&d->distanceTree, &d->distanceTable, bits);
+  fillDecodeTable(&d->symbolTree, &d->symbolTable, kDecodeTableBits);
+  fillDecodeTable(&d->distanceTree, &d->distanceTable, kDecodeTableBits);
 #if VELLICOR_HOST_DECODER
   if (rebuildHook) rebuildHook(true);
 #endif
@@ -310,7 +300,7 @@ void decodeEntry(int32_t total, const uint8_t* preset, int32_t presetLength, uin
       // Rebuild points: every 256 symbols up to 2,048, then every 1,024.
       nextBuild += symbols < 2048 ? 256 : 1024;
       if (symbols) {
-        rebuildCodes(d, symbols);
+        rebuildCodes(d);
         symbolCodes = &d->symbolTable;
         distanceCodes = &d->distanceTable;
       }
