@@ -101,7 +101,7 @@ struct WalkRun {
   MessageId box = MsgFinished;
   std::string boxText;
   std::map<std::string, Bytes> tree;
-  uint32_t probes = 0, makes = 0, opens = 0;
+  uint32_t probes = 0, makes = 0, opens = 0, writes = 0;
 };
 
 struct FolderWalk : ::testing::Test {
@@ -152,6 +152,7 @@ struct FolderWalk : ::testing::Test {
     r.probes = faultCalls(FaultProbe);
     r.makes = faultCalls(FaultMakeFolder);
     r.opens = faultCalls(FaultOpen);
+    r.writes = faultCalls(FaultWrite);
     scripted::onStatus = nullptr;
     if (!scripted::boxes.empty()) {
       r.box = scripted::boxes.back().id;
@@ -188,6 +189,11 @@ TEST_F(FolderWalk, EachFolderIsProbedOnceAndEachFileOpenedOnce) {
   EXPECT_EQ(r.probes, t.files + t.folders + 1);
   EXPECT_EQ(r.makes, t.folders);
   EXPECT_EQ(r.opens, t.files);
+  // Each file is small: one write, and one more only for a file that
+  // begins with an earlier file's head (a few); an empty shared prefix
+  // costs no call, else every file would cost two.
+  EXPECT_LT(r.writes, 2 * t.files);
+  EXPECT_GE(r.writes, t.files);
   const double folderProbesPerFile = double(r.probes - t.files) / t.files;
   EXPECT_LE(folderProbesPerFile, 1.2) << t.folders << " folders, " << t.files << " files";
 }
