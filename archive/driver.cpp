@@ -13,6 +13,7 @@ RunState* beginRun() {
   app.cancelFlag = 0;
   app.endOfArchive = false;
   clearPreviousName();
+  forgetFolders();
   resetHeadRing(&run->ring, app.stubImage);
   return run;
 }
@@ -51,6 +52,20 @@ void showEntryStatus(StatusId id, const ByteString* path) {
 void makeFolderPathOrFail(const char* folderPath) {
   ByteString failed = {};
   if (!createFolderPath(folderPath, &failed)) failFolder(bsText(&failed));
+}
+
+void createOutputFile(const ByteString* path, const ByteString* folder) {
+  bind(&app.outputFile, bsText(path));
+  createForWriting(&app.outputFile);
+  if (!pendingIoError) return;
+  // The folder walk may have taken the file's folder from memory, and the
+  // folder may have gone since: the walk that looks decides, and only when
+  // it had to make a folder again is the file worth another try.
+  const uint32_t code = takeIoError();
+  ByteString failed = {};
+  if (remakeFolderPath(bsText(folder), &failed)) createForWriting(&app.outputFile);
+  else if (failed.length) failFolder(bsText(&failed));
+  else pendingIoError = code;
 }
 
 bool askBeforeReplacing(const ByteString* path, bool* skip) {
@@ -93,8 +108,7 @@ void extractAll(const char* targetFolder) {
     makeFolderPathOrFail(bsText(&folder));
 
     if (!skip) {
-      bind(&app.outputFile, bsText(&h.fullPath));
-      createForWriting(&app.outputFile);
+      createOutputFile(&h.fullPath, &folder);
       // Failures are tested, not taken: the code stays for the message.
       if (pendingIoError) failWrite();
       writeBlock(&app.outputFile, ring->slots[referencedSlot(ring, h.back)].bytes, h.prefixLength);

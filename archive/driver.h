@@ -34,6 +34,10 @@ void showEntryStatus(StatusId id, const ByteString* path);
 // every missing folder along `folderPath` made, or the run ended through
 // failFolder;
 void makeFolderPathOrFail(const char* folderPath);
+// the output file bound to `path` and created in `folder`, which
+// makeFolderPathOrFail has just made; a failure is left pending, or the run
+// ends through failFolder when a folder that went away cannot be made again;
+void createOutputFile(const ByteString* path, const ByteString* folder);
 // the question before anything at `path` is replaced: false when the user
 // cancels (the cancel flag is then set), *skip set for No.
 bool askBeforeReplacing(const ByteString* path, bool* skip);

@@ -18,7 +18,12 @@
 //  - our decoder: the archive read back through the core the way
 //    `vellicor test` reads it (every record, every file decoded in skip mode,
 //    nothing written), next to zlib inflating its level-9 stream into a
-//    64 KB buffer that is thrown away.
+//    64 KB buffer that is thrown away; and the same decode with the core
+//    compiled as the stub compiles it (stub_config_decode, a program of its
+//    own, run on the same archive);
+//  - extraction: the archive extracted through the core's extractAll, as
+//    the stub runs it, into an empty folder, with the system calls it makes
+//    counted by kind (the counting fault layer, nothing armed).
 //
 // Sizes: "ours" is the payload (the file minus the fixed 26,112-byte stub);
 // ratios are compressed / original. Speeds are MB/s (10^6 bytes) of original
@@ -37,6 +42,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,6 +52,7 @@
 #include "decode/code_tree.h"
 #include "encode/archive_writer.h"
 #include "fileio/fatal.h"
+#include "platform/host/fault_layer.h"
 #include "platform/host/scripted_ui.h"
 #include "tools/pack_inputs.h"
 
@@ -217,6 +224,78 @@ std::string testArchive(const Corpus& c, const std::string& path, double* second
   return problem;
 }
 
+// ---- extraction through the core ----
+
+struct ExtractResult {
+  double seconds = 0;
+  uint32_t probes = 0, makes = 0, opens = 0;
+  std::string problem;
+};
+
+// Extracts the archive at `path` with extractAll into the empty folder
+// `into`, as the stub does with the target folder ".\", and counts the
+// probes, folders made and files opened of the run (the archive's own open
+// comes before the count).
+ExtractResult extractArchive(const Corpus& c, const std::string& path, const std::string& into) {
+  ExtractResult r;
+  std::error_code ec;
+  std::filesystem::remove_all(into, ec);
+  std::filesystem::create_directory(into, ec);
+  const std::filesystem::path back = std::filesystem::current_path();
+  std::filesystem::current_path(into, ec);
+  if (ec) {
+    r.problem = "cannot enter " + into;
+    return r;
+  }
+  scripted::resetRun();
+  try {
+    bind(&app.archiveFile, path.c_str());
+    openForReading(&app.archiveFile);
+    if (takeIoError()) failRead();
+    if (readStubImageAndSize()) failRead();
+    ByteString text = {};
+    readHeaderString(&text);
+    bsRelease(&text);
+    readHeaderString(&app.launchFile);
+    readPasswordFields();
+    faultReset();
+    const double start = now();
+    extractAll(".\\");
+    r.seconds = now() - start;
+  } catch (const scripted::Exit& e) {
+    r.problem = "the core stopped with exit code " + std::to_string(e.code);
+  }
+  r.probes = faultCalls(FaultProbe);
+  r.makes = faultCalls(FaultMakeFolder);
+  r.opens = faultCalls(FaultOpen);
+  std::filesystem::current_path(back, ec);
+  uint32_t files = 0;
+  for (auto& e : std::filesystem::recursive_directory_iterator(into, ec))
+    if (e.is_regular_file()) ++files;
+  if (r.problem.empty() && files != c.files) r.problem = "extracted " + std::to_string(files) + " files";
+  std::filesystem::remove_all(into, ec);
+  return r;
+}
+
+// The stub's configuration of the decoder on the archive at `path`: MB/s of
+// original data, best of `repeat`; 0 when it is not built or failed.
+double stubConfigDecodeSpeed(const std::string& path, int repeat) {
+#ifdef VELLICOR_STUB_CONFIG_DECODE
+  const std::string command = std::string(VELLICOR_STUB_CONFIG_DECODE) + " '" + path + "' " + std::to_string(repeat);
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return 0;
+  unsigned long long bytes = 0;
+  double seconds = 0;
+  const bool read = fscanf(p, "%llu %lf", &bytes, &seconds) == 2;
+  if (pclose(p) != 0 || !read || seconds <= 0) return 0;
+  return (double)bytes / 1e6 / seconds;
+#else
+  (void)path;
+  (void)repeat;
+  return 0;
+#endif
+}
+
 // ---- zlib ----
 
 struct ZResult {
@@ -304,6 +383,53 @@ double buildMicros(const std::vector<CodeTree>& samples, void (*build)(CodeTree*
   return best;
 }
 
+// Microseconds per young build (the build in use and the reference, each
+// from a copy of the whole sampled state) and per table fill of the built
+// tree, full-size and to the young tables' 8 bits.
+struct YoungFigures {
+  double buildUs = 0, referenceUs = 0, fullFillUs = 0, youngFillUs = 0;
+};
+YoungFigures youngMicros(const std::vector<CodeTree>& samples) {
+  YoungFigures f;
+  if (samples.empty()) return f;
+  static CodeTree work;
+  static DecodeTable table;
+  const double n = (double)samples.size();
+  auto best = [&](auto&& body) {
+    double b = 1e30;
+    for (int round = 0; round < 3; ++round) {
+      const double start = now();
+      body();
+      b = std::min(b, (now() - start) / n * 1e6);
+    }
+    return b;
+  };
+  f.buildUs = best([&] {
+    for (const CodeTree& t : samples) {
+      memcpy(work.counts, t.counts, sizeof work.counts);
+      memcpy(work.rank, t.rank, sizeof work.rank);
+      memcpy(work.sortKeys, t.sortKeys, sizeof work.sortKeys);
+      buildCodeTree(&work);
+    }
+  });
+  f.referenceUs = best([&] {
+    for (const CodeTree& t : samples) {
+      memcpy(work.counts, t.counts, sizeof work.counts);
+      memcpy(work.rank, t.rank, sizeof work.rank);
+      buildCodeTreeReference(&work);
+    }
+  });
+  std::vector<CodeTree> built(samples);
+  for (CodeTree& t : built) buildCodeTree(&t);
+  f.fullFillUs = best([&] {
+    for (const CodeTree& t : built) fillDecodeTable(&t, &table, kDecodeTableBits);
+  });
+  f.youngFillUs = best([&] {
+    for (const CodeTree& t : built) fillDecodeTable(&t, &table, 8);
+  });
+  return f;
+}
+
 // ---- the decoder's code-tree rebuilds ----
 
 // The time between the decoder's calls before and after it rebuilds its two
@@ -314,7 +440,17 @@ struct Rebuilds {
 };
 Rebuilds* rebuilds;
 
+// Tree states at the rebuild points of young trees (before symbol 2,048),
+// as the builds there start from them.
+std::vector<CodeTree>* youngSamples;
+
 void timeRebuild(bool done) {
+  // The decoder's symbol count is the one of the rebuild point before: the
+  // builds before symbol 2,048 are the ones after fewer than 1,792.
+  if (!done && youngSamples && decoder->symbolCount < 1792 && youngSamples->size() < 400) {
+    youngSamples->push_back(decoder->symbolTree);
+    youngSamples->push_back(decoder->distanceTree);
+  }
   if (!done) {
     ++rebuilds->points;
     rebuilds->started = now();
@@ -334,10 +470,13 @@ struct Row {
   bool sameBytes;                    // ... and the same archive as with --threads
   double d13Ratio, d13Speed;
   double decodeSpeed;
+  double stubDecodeSpeed;  // the decoder as the stub compiles it
   double treeShare;     // of the decode time, in the code-tree rebuilds
   uint64_t treeBuilds;  // builds in one decode of the set
   double z9Ratio, z9Speed, z6Ratio, z6Speed, inflateSpeed;
   double buildUs, referenceBuildUs;
+  ExtractResult extract;  // the fastest extraction's figures
+  YoungFigures young;
 };
 
 double mbps(uint64_t bytes, double seconds) { return seconds > 0 ? (double)bytes / 1e6 / seconds : 0; }
@@ -359,11 +498,42 @@ std::vector<uint8_t> loadStub() {
 void printDecoderFigures(const std::vector<Row>& rows) {
   printf("\ndecoder: ours as `vellicor test` next to zlib inflate, same run; trees: code-tree builds (with their\n"
          "tables) in one decode, and the share of that decode's time they took\n\n");
-  printf("%-7s | %8s %8s %8s | %8s %7s\n", "set", "dec MB/s", "inflate", "ours/z", "builds", "trees %");
+  printf("stub: the same decode with the core compiled as the stub compiles it (32-bit bit word, none of the\n"
+         "host's speed-ups), same archive, same run\n\n");
+  printf("%-7s | %8s %8s %8s | %8s %8s | %8s %7s\n", "set", "dec MB/s", "inflate", "ours/z", "stub MB/s", "stub/z",
+         "builds", "trees %");
   for (const Row& r : rows)
-    printf("%-7s | %8.1f %8.1f %8.2f | %8llu %7.1f\n", r.set.c_str(), r.decodeSpeed, r.inflateSpeed,
-           r.inflateSpeed > 0 ? r.decodeSpeed / r.inflateSpeed : 0.0, (unsigned long long)r.treeBuilds,
+    printf("%-7s | %8.1f %8.1f %8.2f | %9.1f %8.2f | %8llu %7.1f\n", r.set.c_str(), r.decodeSpeed, r.inflateSpeed,
+           r.inflateSpeed > 0 ? r.decodeSpeed / r.inflateSpeed : 0.0, r.stubDecodeSpeed,
+           r.inflateSpeed > 0 ? r.stubDecodeSpeed / r.inflateSpeed : 0.0, (unsigned long long)r.treeBuilds,
            100.0 * r.treeShare);
+}
+
+// The young trees' builds and table fills.
+void printYoungFigures(const std::vector<Row>& rows) {
+  printf("\nyoung trees: microseconds per build at the rebuild points before symbol 2,048 (the build in use and\n"
+         "the step-for-step reference) and per table fill of the built tree: full size (%u bits) and the young\n"
+         "tables' 8 bits; sampled in the first decode (up to 400 tree states)\n\n",
+         (unsigned)kDecodeTableBits);
+  printf("%-7s | %8s %8s | %8s %8s\n", "set", "build", "ref", "fill", "fill 8");
+  for (const Row& r : rows)
+    printf("%-7s | %8.2f %8.2f | %8.2f %8.2f\n", r.set.c_str(), r.young.buildUs, r.young.referenceUs,
+           r.young.fullFillUs, r.young.youngFillUs);
+}
+
+// Extraction through the core with its system calls per file.
+void printExtractFigures(const std::vector<Row>& rows) {
+  printf("\nextraction: the archive extracted by the core's extractAll (as the stub runs it) into an empty\n"
+         "folder; calls per file: probes (all; folder probes = those beyond the one existence probe per file),\n"
+         "folders made, files opened for writing\n\n");
+  printf("%-7s %6s | %8s %8s | %7s %9s %7s %7s\n", "set", "files", "seconds", "MB/s", "probes", "fold.pr.", "makes",
+         "opens");
+  for (const Row& r : rows) {
+    const double n = r.files ? (double)r.files : 1.0;
+    printf("%-7s %6u | %8.3f %8.1f | %7.2f %9.2f %7.2f %7.2f\n", r.set.c_str(), r.files, r.extract.seconds,
+           mbps(r.bytes, r.extract.seconds), r.extract.probes / n, (r.extract.probes - (double)r.files) / n,
+           r.extract.makes / n, r.extract.opens / n);
+  }
 }
 
 int usage() {
@@ -437,7 +607,7 @@ int main(int argc, char** argv) {
   const std::string archive = std::string(tmpl) + "/set.exe";
   std::vector<Row> rows;
   int failures = 0;
-  std::vector<CodeTree> samples;
+  std::vector<CodeTree> samples, youngTrees;
 
   for (const std::string& dir : dirs) {
     Corpus c;
@@ -494,11 +664,14 @@ int main(int argc, char** argv) {
       double seconds = 0;
       if (k == 0) samples.clear();
       treeSamples = k == 0 ? &samples : nullptr;
+      if (k == 0) youngTrees.clear();
+      youngSamples = k == 0 ? &youngTrees : nullptr;
       rebuilds = &rebuildTimes;
       rebuildHook = k == 0 ? timeRebuild : nullptr;
       const std::string problem = testArchive(c, archive, &seconds);
       if (k == 0) timedDecode = seconds;
       treeSamples = nullptr;
+      youngSamples = nullptr;
       rebuildHook = nullptr;
       if (!problem.empty()) {
         fprintf(stderr, "format_bench: %s: decoding failed: %s\n", c.name.c_str(), problem.c_str());
@@ -510,6 +683,17 @@ int main(int argc, char** argv) {
     row.decodeSpeed = mbps(c.bytes.size(), bestDecode);
     row.treeBuilds = 2 * rebuildTimes.points;
     row.treeShare = timedDecode > 0 ? rebuildTimes.seconds / timedDecode : 0;
+    row.stubDecodeSpeed = stubConfigDecodeSpeed(archive, repeat);
+    for (int k = 0; k < repeat; ++k) {
+      const ExtractResult e = extractArchive(c, archive, std::string(tmpl) + "/x");
+      if (!e.problem.empty()) {
+        fprintf(stderr, "format_bench: %s: extraction failed: %s\n", c.name.c_str(), e.problem.c_str());
+        ++failures;
+        break;
+      }
+      if (k == 0 || e.seconds < row.extract.seconds) row.extract = e;
+    }
+    row.young = youngMicros(youngTrees);
     row.buildUs = buildMicros(samples, buildCodeTree);
     row.referenceBuildUs = buildMicros(samples, buildCodeTreeReference);
 
@@ -567,6 +751,8 @@ int main(int argc, char** argv) {
   }
 
   printDecoderFigures(rows);
+  printYoungFigures(rows);
+  printExtractFigures(rows);
 
   if (targets && !rows.empty()) {
     // Targets for the host build, chosen from the figures of this program on

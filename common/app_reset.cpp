@@ -19,5 +19,7 @@ void resetAppForNextRun() {
   app.crcRegister = 0;
   app.keyPos = 0;
   app.endOfArchive = false;
+  bsRelease(&app.walkedFolder);
+  app.walkTrusted = false;
   takeIoError();
 }

@@ -50,6 +50,12 @@ struct AppState {
   uint32_t crcRegister;
   int32_t keyPos;
   bool endOfArchive;
+
+  // Folder creation's memory of the run: the folder path of its last
+  // successful walk (every folder along it was there then), and whether the
+  // last walk took any folder from that memory instead of looking.
+  ByteString walkedFolder;
+  bool walkTrusted;
 };
 
 extern AppState app;

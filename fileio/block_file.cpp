@@ -49,6 +49,11 @@ void seekTo(BlockFile* f, uint32_t position) {
 
 void writeBlock(BlockFile* f, const void* buffer, uint32_t count, uint32_t* put) {
   if (f->state != FileReadWrite) return fail(kIoNotOpen);
+  // Nothing to write (a file without a shared prefix): no system call.
+  if (count == 0) {
+    if (put) *put = 0;
+    return;
+  }
   uint32_t n = 0;
   if (!pfWriteFile(f->handle, buffer, count, &n)) return fail(pfLastError());
   if (put) *put = n;

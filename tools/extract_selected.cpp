@@ -29,21 +29,20 @@ static void extractFile(RunState* run, const EntryHeader* h, bool toStdout) {
   bool skip = false;
   if (!toStdout && !askBeforeReplacing(&h->fullPath, &skip)) return;
   showEntryStatus(skip ? StatusSkipping : StatusExtracting, &h->fullPath);
+  ByteString folder = {};
   if (!toStdout) {
-    ByteString folder = {};
     folderPartOf(bsText(&h->fullPath), &folder);
     makeFolderPathOrFail(bsText(&folder));
-    bsRelease(&folder);
   }
   if (!skip) {
     if (!toStdout) {
-      bind(&app.outputFile, bsText(&h->fullPath));
-      createForWriting(&app.outputFile);
+      createOutputFile(&h->fullPath, &folder);
       if (takeIoError()) failWrite();
     }
     writeBlock(&app.outputFile, ref->bytes, h->prefixLength);
     if (takeIoError()) failWrite();
   }
+  bsRelease(&folder);
   decodeFileEntry(run, h, skip);
   if (!app.cancelFlag && decoder->produced != (int64_t)h->fileSize - h->prefixLength) failDamaged();
   if (!skip && !toStdout) {

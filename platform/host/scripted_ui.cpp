@@ -8,6 +8,7 @@ std::deque<int> answers;
 std::vector<Status> statuses;
 int pumps;
 int cancelAtPump;
+std::function<void(const Status&)> onStatus;
 
 void reset() {
   boxes.clear();
@@ -15,6 +16,7 @@ void reset() {
   statuses.clear();
   pumps = 0;
   cancelAtPump = 0;
+  onStatus = nullptr;
 }
 
 void resetRun() {
@@ -33,7 +35,10 @@ int pfMessageBox(MessageId id, const char* text, const char* subject, uint32_t f
   return (flags & 0x0F) == kMbOk ? kIdOk : kIdCancel;
 }
 
-void pfShowStatus(StatusId id, const char* text, const char*) { scripted::statuses.push_back({id, text}); }
+void pfShowStatus(StatusId id, const char* text, const char*) {
+  scripted::statuses.push_back({id, text});
+  if (scripted::onStatus) scripted::onStatus(scripted::statuses.back());
+}
 
 void pfPumpOneMessage() {
   if (++scripted::pumps == scripted::cancelAtPump) app.cancelFlag = 1;

@@ -3,6 +3,7 @@
 // process exit becomes an exception that the test catches.
 #pragma once
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ extern std::deque<int> answers;  // taken in order; an empty queue answers OK (o
 extern std::vector<Status> statuses;
 extern int pumps;
 extern int cancelAtPump;  // sets the cancel flag at this pump (counted from 1); 0 never
+// Called with every status line as it is shown (after it is recorded): what
+// happens to the disk while a run goes on.
+extern std::function<void(const Status&)> onStatus;
 
 void reset();
 
