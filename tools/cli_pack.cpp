@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "encode/archive_writer.h"
-#include "encode/pack_io.h"
+#include "encode/pack_run.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
@@ -162,95 +162,19 @@ std::string mib(uint64_t bytes) {
 struct Progress {
   bool enabled;
   double last;
-  uint64_t totalBytes, doneBytes;
-  size_t totalFiles, doneFiles;
 };
 
-void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
-  if (!p->enabled) return;
-  p->doneBytes = archiveBytesCoded(w);
+void drawProgress(void* context, const PackProgress& p) {
+  Progress* shown = (Progress*)context;
+  if (!shown->enabled) return;
   const double t = now();
-  if (!force && t - p->last < 0.1) return;
-  p->last = t;
-  const double pct = p->totalBytes ? 100.0 * (double)p->doneBytes / (double)p->totalBytes : 100.0;
-  fprintf(stderr, "\r\033[Kpacking %5.1f%%  %zu/%zu files  %s -> %s", pct, p->doneFiles, p->totalFiles,
-          mib(p->doneBytes).c_str(), mib(archiveBytesSoFar(w)).c_str());
+  if (t - shown->last < 0.1) return;
+  shown->last = t;
+  const double pct = p.totalBytes ? 100.0 * (double)p.codedBytes / (double)p.totalBytes : 100.0;
+  fprintf(stderr, "\r\033[Kpacking %5.1f%%  %zu/%zu files  %s -> %s", pct, p.doneFiles, p.totalFiles,
+          mib(p.codedBytes).c_str(), mib(p.archiveBytes).c_str());
   fflush(stderr);
   progressShown = true;
-}
-
-// Reads `count` bytes, or fewer only at the end of the file.
-ssize_t readFully(int fd, uint8_t* buf, size_t count) {
-  size_t got = 0;
-  while (got < count) {
-    ssize_t n = packRead(fd, buf + got, count - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += (size_t)n;
-  }
-  return (ssize_t)got;
-}
-
-// Stores one file; false after reporting a failure.
-bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  uint32_t openError = 0;
-  int fd = packOpenInput(in.hostPath, &openError);
-  if (fd < 0) {
-    error("cannot read " + in.hostPath + ": " + sysErrorText(openError));
-    *exitCode = kExitIo;
-    return false;
-  }
-  // The record states the size before the data, so the file must keep the
-  // size it had when the inputs were collected.
-  std::string problem;
-  const uint32_t size = (uint32_t)in.size;
-  const uint32_t head = size < kEntryLookahead ? size : kEntryLookahead;
-  uint8_t* buf = buffer->data();
-  auto readExactly = [&](size_t count) {
-    const ssize_t n = readFully(fd, buf, count);
-    if (n < 0) problem = strerror(errno);
-    else if ((size_t)n < count) problem = "it became shorter while it was read";
-    return problem.empty();
-  };
-  // The file must end where its size said (a read error there is no growth).
-  auto noMoreBytes = [&]() {
-    uint8_t extra;
-    const ssize_t more = readFully(fd, &extra, 1);
-    if (more < 0) problem = strerror(errno);
-    else if (more > 0) problem = "it became longer while it was read";
-  };
-  if (holdsWholeFile(w, size)) {
-    // The whole file in memory, coded on whichever thread is free.
-    makeRoomFor(w, size);
-    std::vector<uint8_t> whole;
-    try {
-      whole.resize(size);
-    } catch (const std::bad_alloc&) {
-      problem = "there is not enough memory to hold it";
-    }
-    buf = whole.data();
-    if (problem.empty() && readExactly(size)) noMoreBytes();
-    if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
-  } else if (readExactly(head)) {
-    beginFileEntry(w, in.name, in.times, size, buf);
-    for (uint32_t left = size - head; left && archiveWriterOk(w);) {
-      const size_t want = left < buffer->size() ? left : buffer->size();
-      if (!readExactly(want)) break;
-      feedFileEntry(w, buf, want);
-      left -= (uint32_t)want;
-      drawProgress(progress, w, false);
-    }
-    if (problem.empty()) noMoreBytes();
-    if (problem.empty()) endFileEntry(w);
-  }
-  close(fd);
-  if (!problem.empty()) {
-    error("cannot store " + in.hostPath + ": " + problem);
-    *exitCode = kExitIo;
-    return false;
-  }
-  return true;
 }
 
 struct Options {
@@ -484,53 +408,42 @@ int cliPack(int argc, char** argv) {
     return kExitIo;
   }
 
-  ArchiveWriter* w = newArchiveWriter();
-  if (!w) {
-    error("not enough memory");
-    sysDiscardOutput(fd);
-    return kExitIo;
-  }
   Progress progress = {};
   progress.enabled = !quiet && sysIsTerminal(2);
-  struct Waiting {
-    Progress* progress;
-    ArchiveWriter* writer;
-  } waiting = {&progress, w};
-  settings.waiting = [](void* c) { drawProgress(((Waiting*)c)->progress, ((Waiting*)c)->writer, false); };
-  settings.waitingContext = &waiting;
-  for (const PackInput& in : inputs.items) {
-    progress.totalBytes += in.size;
-    progress.totalFiles += in.folder ? 0 : 1;
-  }
-  std::vector<uint8_t> buffer(1 << 20);
+  PackRun run;
+  run.inputs = &inputs.items;
+  run.settings = settings;
+  run.fd = fd;
+  run.openInput = packOpenInput;
+  run.progress = drawProgress;
+  run.progressContext = &progress;
   const double start = now();
+  PackRunResult result;
+  bool ok = runPack(run, &result);
   code = 0;
-  bool ok = beginArchive(w, fd, settings);
-  for (size_t i = 0; ok && i < inputs.items.size(); ++i) {
-    const PackInput& in = inputs.items[i];
-    if (in.folder) {
-      addFolderEntry(w, in.name);
-    } else {
-      ok = packFile(w, in, &buffer, &progress, &code);
-      ++progress.doneFiles;
+  if (!ok) {
+    switch (result.failure) {
+      case PackNoMemory:
+        error("not enough memory");
+        break;
+      case PackCannotOpen:
+        error("cannot read " + result.input + ": " + sysErrorText(result.systemError));
+        break;
+      case PackCannotStore:
+        error("cannot store " + result.input + ": " + result.detail);
+        break;
+      case PackTooLarge:
+        error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
+        code = kExitUsage;
+        break;
+      default:  // PackCannotWrite; a cancel flag is never set here
+        error("cannot write " + o.output + ": " + strerror(result.systemError ? (int)result.systemError : EIO));
+        break;
     }
-    drawProgress(&progress, w, false);
-    ok = ok && archiveWriterOk(w);
+    if (!code) code = kExitIo;
   }
-  uint64_t total = 0;
-  if (ok) ok = finishArchive(w, &total);
-  if (!ok && !code) {
-    if (w->blocks.error == BlockWriterTooLarge) {
-      error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
-      code = kExitUsage;
-    } else {
-      const int e = w->ioErrno ? w->ioErrno : w->blocks.ioErrno;
-      error("cannot write " + o.output + ": " + strerror(e ? e : EIO));
-      code = kExitIo;
-    }
-  }
-  const ArchiveStats stats = w->stats;
-  freeArchiveWriter(w);
+  const uint64_t total = result.totalSize;
+  const ArchiveStats stats = result.stats;
   if (!ok) {
     sysDiscardOutput(fd);
   } else if (!sysFinishOutput(fd, o.output)) {
@@ -539,7 +452,7 @@ int cliPack(int argc, char** argv) {
     code = kExitIo;
   }
   clearProgress();
-  if (!ok) return code ? code : kExitIo;
+  if (!ok) return code;
 
   if (!quiet) {
     const double seconds = now() - start;
