@@ -40,7 +40,8 @@ const char kHelp[] =
     "  --comment-file FILE    the comment from a UTF-8 text file\n"
     "  --launch NAME          file to open after extraction (relative to the\n"
     "                         extraction folder)\n"
-    "  --password             protect with a password, taken from --password-file,\n"
+    "  --password             ask for a password before extraction (not\n"
+    "                         encryption, see below), taken from --password-file,\n"
     "                         else from VELLICOR_PASSWORD, else asked for twice\n"
     "  --password-file FILE   the password is the first line of FILE (implies\n"
     "                         --password)\n"
@@ -79,10 +80,12 @@ const char kHelp[] =
     "4 an input could not be read or the output not written; 6 interrupted.\n"
     "After any error no output file is left behind (an earlier one stays as it was).\n"
     "\n"
-    "The password is no encryption. It only obfuscates: the data is XORed with\n"
-    "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
-    "with the file can recover the contents without knowing the password. Do\n"
-    "not rely on it to keep anything secret.\n";
+    "What the password does: the archive cannot be extracted by someone who\n"
+    "does not know it, and the stored bytes are masked. It is not encryption:\n"
+    "the mask is the password's bytes repeated over the data, and a 16-bit\n"
+    "check value of it is stored, so anyone holding the file can undo both\n"
+    "with modest effort. Where secrecy matters, encrypt the whole file with a\n"
+    "real encryption tool (gpg --symmetric, for example) as well.\n";
 
 bool quiet = false;
 const int kMaxThreads = 256;
