@@ -12,6 +12,7 @@
 
 #include "encode/archive_writer.h"
 #include "encode/pack_run.h"
+#include "encode/stub_icon.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
@@ -48,6 +49,9 @@ const char kHelp[] =
     "  --mask                 the dialog shows '*' for each typed password character\n"
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
+    "  --icon FILE.ico        the archive's own icon in place of the stub's: the\n"
+    "                         file's 32 x 32 image (1, 4, 8, 24 or 32 bits, BMP\n"
+    "                         form), reduced to the stub's palette\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
     "  -j, --threads N        files coded on N threads at once (default: the\n"
     "                         processors this process may use); the output is\n"
@@ -181,7 +185,7 @@ void drawProgress(void* context, const PackProgress& p) {
 }
 
 struct Options {
-  std::string output, comment, commentFile, launch, passwordFile, stubFile;
+  std::string output, comment, commentFile, launch, passwordFile, stubFile, iconFile;
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
   int threads = 0;  // 0: the processors this process may use
@@ -244,6 +248,8 @@ int parseOptions(int argc, char** argv, Options* o) {
       o->mask = true;
     } else if (a == "--stub") {
       if (!takeValue(&o->stubFile)) return kExitUsage;
+    } else if (a == "--icon") {
+      if (!takeValue(&o->iconFile)) return kExitUsage;
     } else if (a == "--level") {
       std::string v;
       if (!takeValue(&v)) return kExitUsage;
@@ -331,6 +337,20 @@ int cliPack(int argc, char** argv) {
     error("the stub " + (o.stubFile.empty() ? std::string("built into this program") : o.stubFile) + " has " +
           std::to_string(stubBytes.size()) + " bytes, not 26,112");
     return kExitUsage;
+  }
+
+  // The user's icon goes into the stub before anything is coded: the stub's
+  // first bytes are the first file's context.
+  if (!o.iconFile.empty()) {
+    std::string ico, why;
+    if (!sysReadWholeFile(o.iconFile, &ico)) {
+      error("cannot read the icon " + o.iconFile + ": " + sysErrorText(sysLastError()));
+      return kExitIo;
+    }
+    if (!replaceStubIcon(&stubBytes, ico, &why)) {
+      error("cannot use the icon " + o.iconFile + ": " + why);
+      return kExitUsage;
+    }
   }
 
   ArchiveSettings settings;
