@@ -1161,6 +1161,7 @@ void runCommand(const std::vector<Tok>& t) {
   else if (c == "screenshot") cmdScreenshot(t);
   else if (c == "drop") cmdDrop(t);
   else if (c == "select") cmdSelect(t);
+  else if (c == "sleep") { needArgs(t, 1, "sleep MS"); Sleep((DWORD)evalExpr(t[1].text)); }
   else if (c == "browse-select") {
     // Selects a folder in a folder dialog's tree, as the dialog's own
     // selection message does it (BFFM_SETSELECTIONA with a path).
