@@ -337,8 +337,23 @@ bool prepare(bool quick, std::wstring* output) {
   // anything is written.
   CollectResult r;
   collect(m.outputUtf8, &r);
-  if (!r.error.empty())
-    return tell(L"次のものは格納できません。何も書き込んでいません。\n\n" + wideOf(r.error), MB_ICONERROR), false;
+  if (!r.error.empty()) {
+    // Each listed input's first problem, so that all can be mended at once
+    // (two inputs of one name show up only together).
+    std::wstring problems;
+    size_t shown = 0;
+    const std::vector<std::wstring> all = m.inputs;
+    for (const std::wstring& one : all) {
+      m.inputs = {one};
+      CollectResult alone;
+      collect(m.outputUtf8, &alone);
+      if (alone.error.empty()) continue;
+      if (++shown <= 10) problems += L"\n\n" + wideOf(alone.error);
+    }
+    m.inputs = all;
+    if (!shown) problems = L"\n\n" + wideOf(r.error);
+    return tell(L"次のものは格納できません。何も書き込んでいません。" + problems, MB_ICONERROR), false;
+  }
   if (r.items.empty()) return tell(L"格納するものがありません。", MB_ICONERROR), false;
   m.items.swap(r.items);
   return true;
