@@ -162,7 +162,9 @@ bool readDib(Bytes b, uint64_t at, uint64_t length, Dib* d, std::string* why) {
   const uint32_t compression = b.u32(at + 16);
   const uint32_t used = b.u32(at + 32);
   if (!b.ok || d->headerSize < 40) return *why = "its image data is not a bitmap", false;
-  if (width <= 0 || height != 2 * width) return *why = "its image has a size that does not match its entry", false;
+  // Icons are at most 256 pixels wide; the height counts the mask's rows too.
+  if (width <= 0 || width > 256 || (int64_t)height != 2 * (int64_t)width)
+    return *why = "its image has a size that does not match its entry", false;
   d->width = (uint32_t)width;
   d->height = (uint32_t)width;
   if (planes != 1 || (compression != 0 && !(compression == 3 && d->bitCount == 32)))

@@ -233,3 +233,47 @@ TEST(StubIcon, OtherResourcesBeforeTheIconMoveItAndItIsStillFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every cut of an icon file and damaged bytes anywhere in the stub's
+// resources or the icon file are refused or converted, never read beyond
+// their ends (the sanitizer build checks the reads).
+TEST(StubIcon, CutAndDamagedFilesAndStubsAreReadWithinTheirBounds) {
+  const std::string ours = realStub();
+  IcoImage deep;
+  deep.bits = 32;
+  deep.pixel = [](uint32_t x, uint32_t y) { return 0xFF000000u | (x * 8) << 16 | (y * 8); };
+  const std::string ico = makeIco({pattern4(), deep});
+  for (size_t cut = 0; cut < ico.size(); ++cut) {
+    std::string stub = ours, why;
+    if (!replaceStubIcon(&stub, ico.substr(0, cut), &why)) {
+      EXPECT_EQ(stub, ours) << cut;
+    }
+    EXPECT_EQ(stub.size(), ours.size());
+  }
+  StubIconPlace place;
+  std::string why;
+  ASSERT_TRUE(findStubIcon((const uint8_t*)ours.data(), 26112, &place, &why));
+  uint32_t x = 7;
+  auto next = [&] { return x = x * 1103515245u + 12345u, x >> 8; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string stub = ours, file = ico;
+    // Damage the headers, the resource tree and the icon image's header,
+    // or the icon file's directory and image headers.
+    if (round % 2) {
+      for (int k = 0; k < 4; ++k) stub[next() % (place.offset + 104)] = (char)next();
+    } else {
+      for (int k = 0; k < 4; ++k) file[next() % 80] = (char)next();
+    }
+    StubIconPlace p;
+    if (findStubIcon((const uint8_t*)stub.data(), 26112, &p, &why)) {
+      EXPECT_LE((uint64_t)p.offset + p.length, 26112u);
+    }
+    replaceStubIcon(&stub, file, &why);
+    EXPECT_EQ(stub.size(), ours.size());
+    compareStub((const uint8_t*)stub.data(), (const uint8_t*)ours.data(), 26112);
+  }
+}
+
+}  // namespace
