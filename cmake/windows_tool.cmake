@@ -37,3 +37,22 @@ add_subdirectory(tools)
 # run under Wine by tests/windows/run_windows_tool.py.
 add_executable(wide_names_check ${CMAKE_SOURCE_DIR}/tests/windows/wide_names_check.cpp)
 target_link_libraries(wide_names_check PRIVATE vellicor_core)
+
+# vellicor-maker.exe: the creator in a window (tools/maker), from the same
+# sources and the same packing engine, with the stub's icon as its own.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+enable_language(RC)
+set(MAKER_ICON ${CMAKE_BINARY_DIR}/main_icon.ico)
+add_custom_command(OUTPUT ${MAKER_ICON}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/res/make_icon.py ${MAKER_ICON}
+  DEPENDS ${CMAKE_SOURCE_DIR}/res/make_icon.py)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/maker.rc PROPERTIES OBJECT_DEPENDS ${MAKER_ICON})
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}")
+add_executable(vellicor-maker WIN32 ${CMAKE_SOURCE_DIR}/tools/maker/maker.cpp ${CMAKE_SOURCE_DIR}/tools/maker/maker_core_ui.cpp ${CMAKE_SOURCE_DIR}/tools/embedded_stub.cpp
+  ${CMAKE_SOURCE_DIR}/res/maker.rc)
+target_link_libraries(vellicor-maker PRIVATE vellicor_pack vellicor_encode vellicor_core comdlg32 shell32 ole32 gdi32 user32)
+target_link_options(vellicor-maker PRIVATE -municode)
+target_include_directories(vellicor-maker PRIVATE ${CMAKE_SOURCE_DIR})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/tools/embedded_stub.cpp TARGET_DIRECTORY vellicor-maker PROPERTIES
+  COMPILE_DEFINITIONS "VELLICOR_EMBEDDED_STUB=\"${VELLICOR_EMBED_STUB}\""
+  OBJECT_DEPENDS ${VELLICOR_EMBED_STUB})

@@ -36,6 +36,17 @@ void freeArchiveWriter(ArchiveWriter* w) {
 
 bool archiveWriterOk(const ArchiveWriter* w) { return !w->failed && w->blocks.error == BlockWriterOk; }
 
+// True (and the writer failed) once the run is to stop.
+static bool cancelRequested(ArchiveWriter* w) {
+  if (!w->settings.cancel || !w->settings.cancel->load(std::memory_order_relaxed)) return false;
+  if (!w->cancelled) {
+    w->cancelled = true;
+    w->failed = true;
+    if (!w->ioErrno) w->ioErrno = ECANCELED;
+  }
+  return true;
+}
+
 uint64_t archiveBytesSoFar(const ArchiveWriter* w) {
   return projectedFileSize(&w->blocks) + w->bits.used + (w->bits.accBits + 7) / 8;
 }
@@ -120,6 +131,7 @@ bool beginArchive(ArchiveWriter* w, int fd, const ArchiveSettings& settings) {
   }
   w->fd = fd;
   w->failed = false;
+  w->cancelled = false;
   w->ioErrno = 0;
   w->previousName.clear();
   w->stats = ArchiveStats{};
@@ -292,7 +304,20 @@ static EntryJob* newFileJob(ArchiveWriter* w, const std::string& name, const Fil
 
 // ---- the queue of entries ----
 
+// The figures of a file whose context is chosen, held or streamed alike.
+static void countFile(ArchiveWriter* w, const EntryJob* job) {
+  const ContextChoice c = job->contexts[job->chosen];
+  ++w->stats.files;
+  w->stats.inputBytes += job->size;
+  w->stats.prefixBytes += c.prefix;
+  w->stats.trialBytes += job->trialBytes;
+  if (job->size && c.prefix == job->size) ++w->stats.prefixOnlyFiles;
+  if (c.back != 1) ++w->stats.nonDefaultContext;
+}
+
 static void writeJob(ArchiveWriter* w, EntryJob* job) {
+  // A job cut short by the cancel flag holds only part of its data.
+  cancelRequested(w);
   if (job->failed) {
     if (!w->failed) {
       w->failed = true;
@@ -302,13 +327,7 @@ static void writeJob(ArchiveWriter* w, EntryJob* job) {
     putAlignedBytes(&w->bits, job->output.data(), job->output.size());
   }
   if (!job->folder) {
-    const ContextChoice c = job->contexts[job->chosen];
-    ++w->stats.files;
-    w->stats.inputBytes += job->size;
-    w->stats.prefixBytes += c.prefix;
-    w->stats.trialBytes += job->trialBytes;
-    if (job->size && c.prefix == job->size) ++w->stats.prefixOnlyFiles;
-    if (c.back != 1) ++w->stats.nonDefaultContext;
+    countFile(w, job);
     w->heldNow -= job->size;  // every file job in the queue is a held file
   }
   delete job;
@@ -323,7 +342,7 @@ static void writeFinished(ArchiveWriter* w, bool all) {
       writeJob(w, job);
       continue;
     }
-    if (!all || !jobsInQueue(&w->queue)) return;
+    if (!all || !jobsInQueue(&w->queue) || cancelRequested(w)) return;
     if (w->settings.waiting) w->settings.waiting(w->settings.waitingContext);
   }
 }
@@ -332,7 +351,7 @@ static void queueJob(ArchiveWriter* w, EntryJob* job) {
   if (w->queue.workers.empty() && !job->done) {
     // No workers: code it here and now.
     try {
-      codeHeldJob(w->ownCoder, w->jobSettings, job, &w->codedBytes, 0, w->settings.waiting,
+      codeHeldJob(w->ownCoder, w->jobSettings, job, &w->codedBytes, w->settings.cancel, w->settings.waiting,
                   w->settings.waitingContext);
     } catch (const std::bad_alloc&) {
       job->failed = true;
@@ -366,7 +385,8 @@ uint64_t archiveBytesCoded(const ArchiveWriter* w) { return w->codedBytes.load(s
 void makeRoomFor(ArchiveWriter* w, uint64_t size) {
   const size_t most = w->queue.workers.empty() ? 1 : 16 * w->queue.workers.size();
   writeFinished(w, false);
-  while (jobsInQueue(&w->queue) && (w->heldNow + size > w->settings.heldBytes || jobsInQueue(&w->queue) >= most)) {
+  while (jobsInQueue(&w->queue) && (w->heldNow + size > w->settings.heldBytes || jobsInQueue(&w->queue) >= most) &&
+         !cancelRequested(w)) {
     EntryJob* job = takeFinishedJob(&w->queue, 100);
     if (job) writeJob(w, job);
     else if (w->settings.waiting) w->settings.waiting(w->settings.waitingContext);
@@ -399,12 +419,7 @@ void beginFileEntry(ArchiveWriter* w, const std::string& name, const FileTimes& 
   appendContextFields(&record, choice);
   putAlignedBytes(&w->bits, record.data(), record.size());
 
-  ++w->stats.files;
-  w->stats.inputBytes += size;
-  w->stats.prefixBytes += choice.prefix;
-  w->stats.trialBytes += job->trialBytes;
-  if (size && choice.prefix == size) ++w->stats.prefixOnlyFiles;
-  if (choice.back != 1) ++w->stats.nonDefaultContext;
+  countFile(w, job);
 
   w->inFile = true;
   w->fileLeft = size - lookahead;

@@ -46,6 +46,9 @@ struct ArchiveSettings {
   // every megabyte that the calling thread codes itself (for progress).
   void (*waiting)(void* context) = 0;
   void* waitingContext = 0;
+  // Once set (from any thread), the writer stops waiting for workers, cuts
+  // its own coding short and fails with `cancelled`; nothing more is written.
+  const std::atomic<bool>* cancel = 0;
 };
 
 struct FileTimes {
@@ -69,6 +72,7 @@ struct ArchiveWriter {
   int fd;
   uint64_t headerBytes;        // stub + header
   bool failed;
+  bool cancelled;              // failed because settings.cancel was set
   int ioErrno;
   BlockWriter blocks;
   BitWriter bits;
@@ -127,7 +131,7 @@ void endFileEntry(ArchiveWriter* w);
 bool finishArchive(ArchiveWriter* w, uint64_t* totalSize);
 // The file size so far (what is written plus what is pending).
 uint64_t archiveBytesSoFar(const ArchiveWriter* w);
-// False once a write failed or the size limit was passed.
+// False once a write failed, the size limit was passed or the run was cancelled.
 bool archiveWriterOk(const ArchiveWriter* w);
 
 // The share marker form of `name` after `previous`: the record's name bytes

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/app_state.h"
+#include "encode/stub_icon.h"
 #include "tools/cli_archives.h"
 #include "tools/cli_commands.h"
 #include "tools/cli_open.h"
@@ -13,6 +14,7 @@
 #include "tools/cli_text.h"
 #include "tools/cli_ui.h"
 #include "tools/cli_walk.h"
+#include "tools/embedded_stub.h"
 
 static std::string json;  // the JSON document, printed only when complete
 static bool jsonFirstEntry;
@@ -35,6 +37,27 @@ static std::string label(const char* english, const char* japanese) {
   return padRight(tr(english, japanese), cliJapanese() ? 14 : 11);
 }
 
+// Whether the archive begins with the stub this program embeds, or with it
+// and another icon (pack --icon), or with another stub (pack --stub).
+static StubKind archiveStubKind() {
+  uint32_t size = 0;
+  const uint8_t* ours = embeddedStub(&size);
+  if (size != kStubSize) return StubOther;
+  return compareStub(app.stubImage, ours, kStubSize);
+}
+
+static std::string stubText(StubKind kind) {
+  switch (kind) {
+    case StubOurs: return tr("this vellicor's", "この vellicor のもの");
+    case StubOursOtherIcon: return tr("this vellicor's, with another icon", "この vellicor のもの（別のアイコン）");
+    default: return tr("another (not this vellicor's)", "別のもの（この vellicor のものではありません）");
+  }
+}
+
+static const char* stubJson(StubKind kind) {
+  return kind == StubOurs ? "ours" : kind == StubOursOtherIcon ? "oursOtherIcon" : "other";
+}
+
 static void textHeader(const ArchiveInfo& info) {
   const size_t indent = cliJapanese() ? 14 : 11;
   const std::string none = tr("(none)", "（なし）");
@@ -55,7 +78,8 @@ static void textHeader(const ArchiveInfo& info) {
   std::string launch = showCp932(bsText(&app.launchFile), app.launchFile.length, true);
   out(tr("Opens after extraction: ", "解凍後に開くファイル: ") + (launch.empty() ? none : launch) + "\n");
   out(label("Password:", "パスワード:") +
-      (app.passwordProtected ? tr("yes", "あり") : tr("no", "なし")) + "\n\n");
+      (app.passwordProtected ? tr("yes", "あり") : tr("no", "なし")) + "\n");
+  out(label("Stub:", "スタブ:") + stubText(archiveStubKind()) + "\n\n");
 }
 
 static void textTableHead() {
@@ -151,7 +175,8 @@ static int listArchive(const char* archive) {
 
   if (asJson) {
     json = "{\n  \"size\": " + std::to_string(info.fileSize) +
-           ",\n  \"signatureBytes\": " + std::to_string(info.signatureBytes) + ",\n  " +
+           ",\n  \"signatureBytes\": " + std::to_string(info.signatureBytes) + ",\n  \"stub\": \"" +
+           stubJson(archiveStubKind()) + "\",\n  " +
            jsonCp932("comment", bsText(&info.comment), info.comment.length, false) + ",\n  " +
            jsonCp932("launchFile", bsText(&app.launchFile), app.launchFile.length, false) + ",\n  \"password\": " +
            (app.passwordProtected ? "true" : "false") + ",\n  \"passwordMasked\": " +

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "encode/archive_writer.h"
-#include "encode/pack_io.h"
+#include "encode/pack_run.h"
+#include "encode/stub_icon.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
@@ -40,13 +41,17 @@ const char kHelp[] =
     "  --comment-file FILE    the comment from a UTF-8 text file\n"
     "  --launch NAME          file to open after extraction (relative to the\n"
     "                         extraction folder)\n"
-    "  --password             protect with a password, taken from --password-file,\n"
+    "  --password             ask for a password before extraction (not\n"
+    "                         encryption, see below), taken from --password-file,\n"
     "                         else from VELLICOR_PASSWORD, else asked for twice\n"
     "  --password-file FILE   the password is the first line of FILE (implies\n"
     "                         --password)\n"
     "  --mask                 the dialog shows '*' for each typed password character\n"
     "  --stub FILE            use another 26,112-byte stub (the archive then opens\n"
     "                         only with that stub)\n"
+    "  --icon FILE.ico        the archive's own icon in place of the stub's: the\n"
+    "                         file's 32 x 32 image (1, 4, 8, 24 or 32 bits, BMP\n"
+    "                         form), reduced to the stub's palette\n"
     "  --level N              1 (fastest) to 5 (smallest); default 4\n"
     "  -j, --threads N        files coded on N threads at once (default: the\n"
     "                         processors this process may use); the output is\n"
@@ -79,10 +84,12 @@ const char kHelp[] =
     "4 an input could not be read or the output not written; 6 interrupted.\n"
     "After any error no output file is left behind (an earlier one stays as it was).\n"
     "\n"
-    "The password is no encryption. It only obfuscates: the data is XORed with\n"
-    "the password's bytes and a 16-bit check value of it is stored, so anyone\n"
-    "with the file can recover the contents without knowing the password. Do\n"
-    "not rely on it to keep anything secret.\n";
+    "What the password does: the archive cannot be extracted by someone who\n"
+    "does not know it, and the stored bytes are masked. It is not encryption:\n"
+    "the mask is the password's bytes repeated over the data, and a 16-bit\n"
+    "check value of it is stored, so anyone holding the file can undo both\n"
+    "with modest effort. Where secrecy matters, encrypt the whole file with a\n"
+    "real encryption tool (gpg --symmetric, for example) as well.\n";
 
 bool quiet = false;
 const int kMaxThreads = 256;
@@ -162,99 +169,23 @@ std::string mib(uint64_t bytes) {
 struct Progress {
   bool enabled;
   double last;
-  uint64_t totalBytes, doneBytes;
-  size_t totalFiles, doneFiles;
 };
 
-void drawProgress(Progress* p, const ArchiveWriter* w, bool force) {
-  if (!p->enabled) return;
-  p->doneBytes = archiveBytesCoded(w);
+void drawProgress(void* context, const PackProgress& p) {
+  Progress* shown = (Progress*)context;
+  if (!shown->enabled) return;
   const double t = now();
-  if (!force && t - p->last < 0.1) return;
-  p->last = t;
-  const double pct = p->totalBytes ? 100.0 * (double)p->doneBytes / (double)p->totalBytes : 100.0;
-  fprintf(stderr, "\r\033[Kpacking %5.1f%%  %zu/%zu files  %s -> %s", pct, p->doneFiles, p->totalFiles,
-          mib(p->doneBytes).c_str(), mib(archiveBytesSoFar(w)).c_str());
+  if (t - shown->last < 0.1) return;
+  shown->last = t;
+  const double pct = p.totalBytes ? 100.0 * (double)p.codedBytes / (double)p.totalBytes : 100.0;
+  fprintf(stderr, "\r\033[Kpacking %5.1f%%  %zu/%zu files  %s -> %s", pct, p.doneFiles, p.totalFiles,
+          mib(p.codedBytes).c_str(), mib(p.archiveBytes).c_str());
   fflush(stderr);
   progressShown = true;
 }
 
-// Reads `count` bytes, or fewer only at the end of the file.
-ssize_t readFully(int fd, uint8_t* buf, size_t count) {
-  size_t got = 0;
-  while (got < count) {
-    ssize_t n = packRead(fd, buf + got, count - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += (size_t)n;
-  }
-  return (ssize_t)got;
-}
-
-// Stores one file; false after reporting a failure.
-bool packFile(ArchiveWriter* w, const PackInput& in, std::vector<uint8_t>* buffer, Progress* progress, int* exitCode) {
-  uint32_t openError = 0;
-  int fd = packOpenInput(in.hostPath, &openError);
-  if (fd < 0) {
-    error("cannot read " + in.hostPath + ": " + sysErrorText(openError));
-    *exitCode = kExitIo;
-    return false;
-  }
-  // The record states the size before the data, so the file must keep the
-  // size it had when the inputs were collected.
-  std::string problem;
-  const uint32_t size = (uint32_t)in.size;
-  const uint32_t head = size < kEntryLookahead ? size : kEntryLookahead;
-  uint8_t* buf = buffer->data();
-  auto readExactly = [&](size_t count) {
-    const ssize_t n = readFully(fd, buf, count);
-    if (n < 0) problem = strerror(errno);
-    else if ((size_t)n < count) problem = "it became shorter while it was read";
-    return problem.empty();
-  };
-  // The file must end where its size said (a read error there is no growth).
-  auto noMoreBytes = [&]() {
-    uint8_t extra;
-    const ssize_t more = readFully(fd, &extra, 1);
-    if (more < 0) problem = strerror(errno);
-    else if (more > 0) problem = "it became longer while it was read";
-  };
-  if (holdsWholeFile(w, size)) {
-    // The whole file in memory, coded on whichever thread is free.
-    makeRoomFor(w, size);
-    std::vector<uint8_t> whole;
-    try {
-      whole.resize(size);
-    } catch (const std::bad_alloc&) {
-      problem = "there is not enough memory to hold it";
-    }
-    buf = whole.data();
-    if (problem.empty() && readExactly(size)) noMoreBytes();
-    if (problem.empty()) addHeldFileEntry(w, in.name, in.times, &whole);
-  } else if (readExactly(head)) {
-    beginFileEntry(w, in.name, in.times, size, buf);
-    for (uint32_t left = size - head; left && archiveWriterOk(w);) {
-      const size_t want = left < buffer->size() ? left : buffer->size();
-      if (!readExactly(want)) break;
-      feedFileEntry(w, buf, want);
-      left -= (uint32_t)want;
-      drawProgress(progress, w, false);
-    }
-    if (problem.empty()) noMoreBytes();
-    if (problem.empty()) endFileEntry(w);
-  }
-  close(fd);
-  if (!problem.empty()) {
-    error("cannot store " + in.hostPath + ": " + problem);
-    *exitCode = kExitIo;
-    return false;
-  }
-  return true;
-}
-
 struct Options {
-  std::string output, comment, commentFile, launch, passwordFile, stubFile;
+  std::string output, comment, commentFile, launch, passwordFile, stubFile, iconFile;
   bool haveComment = false, password = false, mask = false;
   int level = kDefaultLevel;
   int threads = 0;  // 0: the processors this process may use
@@ -317,6 +248,8 @@ int parseOptions(int argc, char** argv, Options* o) {
       o->mask = true;
     } else if (a == "--stub") {
       if (!takeValue(&o->stubFile)) return kExitUsage;
+    } else if (a == "--icon") {
+      if (!takeValue(&o->iconFile)) return kExitUsage;
     } else if (a == "--level") {
       std::string v;
       if (!takeValue(&v)) return kExitUsage;
@@ -406,6 +339,20 @@ int cliPack(int argc, char** argv) {
     return kExitUsage;
   }
 
+  // The user's icon goes into the stub before anything is coded: the stub's
+  // first bytes are the first file's context.
+  if (!o.iconFile.empty()) {
+    std::string ico, why;
+    if (!sysReadWholeFile(o.iconFile, &ico)) {
+      error("cannot read the icon " + o.iconFile + ": " + sysErrorText(sysLastError()));
+      return kExitIo;
+    }
+    if (!replaceStubIcon(&stubBytes, ico, &why)) {
+      error("cannot use the icon " + o.iconFile + ": " + why);
+      return kExitUsage;
+    }
+  }
+
   ArchiveSettings settings;
   settings.stub = (const uint8_t*)stubBytes.data();
   settings.level = o.level;
@@ -484,53 +431,42 @@ int cliPack(int argc, char** argv) {
     return kExitIo;
   }
 
-  ArchiveWriter* w = newArchiveWriter();
-  if (!w) {
-    error("not enough memory");
-    sysDiscardOutput(fd);
-    return kExitIo;
-  }
   Progress progress = {};
   progress.enabled = !quiet && sysIsTerminal(2);
-  struct Waiting {
-    Progress* progress;
-    ArchiveWriter* writer;
-  } waiting = {&progress, w};
-  settings.waiting = [](void* c) { drawProgress(((Waiting*)c)->progress, ((Waiting*)c)->writer, false); };
-  settings.waitingContext = &waiting;
-  for (const PackInput& in : inputs.items) {
-    progress.totalBytes += in.size;
-    progress.totalFiles += in.folder ? 0 : 1;
-  }
-  std::vector<uint8_t> buffer(1 << 20);
+  PackRun run;
+  run.inputs = &inputs.items;
+  run.settings = settings;
+  run.fd = fd;
+  run.openInput = packOpenInput;
+  run.progress = drawProgress;
+  run.progressContext = &progress;
   const double start = now();
+  PackRunResult result;
+  bool ok = runPack(run, &result);
   code = 0;
-  bool ok = beginArchive(w, fd, settings);
-  for (size_t i = 0; ok && i < inputs.items.size(); ++i) {
-    const PackInput& in = inputs.items[i];
-    if (in.folder) {
-      addFolderEntry(w, in.name);
-    } else {
-      ok = packFile(w, in, &buffer, &progress, &code);
-      ++progress.doneFiles;
+  if (!ok) {
+    switch (result.failure) {
+      case PackNoMemory:
+        error("not enough memory");
+        break;
+      case PackCannotOpen:
+        error("cannot read " + result.input + ": " + sysErrorText(result.systemError));
+        break;
+      case PackCannotStore:
+        error("cannot store " + result.input + ": " + result.detail);
+        break;
+      case PackTooLarge:
+        error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
+        code = kExitUsage;
+        break;
+      default:  // PackCannotWrite; a cancel flag is never set here
+        error("cannot write " + o.output + ": " + strerror(result.systemError ? (int)result.systemError : EIO));
+        break;
     }
-    drawProgress(&progress, w, false);
-    ok = ok && archiveWriterOk(w);
+    if (!code) code = kExitIo;
   }
-  uint64_t total = 0;
-  if (ok) ok = finishArchive(w, &total);
-  if (!ok && !code) {
-    if (w->blocks.error == BlockWriterTooLarge) {
-      error("the self-extracting file would pass 2,147,483,647 bytes, the largest the stub can check; store less");
-      code = kExitUsage;
-    } else {
-      const int e = w->ioErrno ? w->ioErrno : w->blocks.ioErrno;
-      error("cannot write " + o.output + ": " + strerror(e ? e : EIO));
-      code = kExitIo;
-    }
-  }
-  const ArchiveStats stats = w->stats;
-  freeArchiveWriter(w);
+  const uint64_t total = result.totalSize;
+  const ArchiveStats stats = result.stats;
   if (!ok) {
     sysDiscardOutput(fd);
   } else if (!sysFinishOutput(fd, o.output)) {
@@ -539,7 +475,7 @@ int cliPack(int argc, char** argv) {
     code = kExitIo;
   }
   clearProgress();
-  if (!ok) return code ? code : kExitIo;
+  if (!ok) return code;
 
   if (!quiet) {
     const double seconds = now() - start;

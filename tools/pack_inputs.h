@@ -6,16 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "encode/archive_writer.h"
+#include "encode/pack_run.h"  // PackInput
 #include "tools/pack_select.h"
-
-struct PackInput {
-  std::string hostPath;  // where to read it
-  std::string name;      // code page 932, "\" separators; a folder without "\."
-  bool folder;
-  uint64_t size;         // files only
-  FileTimes times;       // files only
-};
 
 // UTF-8 -> code page 932 (iconv); false when some character has no form there.
 bool utf8ToCp932(const std::string& utf8, std::string* out);

@@ -23,6 +23,7 @@
 #include "common/app_state.h"
 #include "core_support.h"
 #include "decode/crc.h"
+#include "icon_support.h"
 #include "tools/cli_text.h"
 
 namespace fs = std::filesystem;
@@ -201,6 +202,48 @@ struct CliTool : ::testing::Test {
     ASSERT_EQ(r.code, 0) << r.err;
   }
 };
+
+TEST_F(CliTool, AnArchiveWithTheUsersIconExtractsAndListTellsWhoseStubItHas) {
+  makeFile(at("src/readme.txt"), bytesOf("an archive with an icon of its own\n"));
+  makeFile(at("src/data.bin"), noiseBytes(30000, 3));
+  IcoImage red;
+  red.bits = 24;
+  red.pixel = [](uint32_t x, uint32_t) { return x < 16 ? 0xFF0000u : 0x00FF00u; };
+  const std::string ico = makeIco({red});
+  writeFileBytes(at("red.ico"), bytesOf(ico));
+  pack("plain.exe");
+  pack("icon.exe", {"--icon", "red.ico"});
+  // Our stub with one byte changed outside the icon: another stub.
+  Bytes other = readFileBytes(VELLICOR_STUB_FILE);
+  other[0x4E] ^= 0x20;  // a letter of the DOS stub's message
+  writeFileBytes(at("other-stub.exe"), other);
+  pack("other.exe", {"--stub", "other-stub.exe"});
+
+  const Bytes plain = readFileBytes(at("plain.exe")), icon = readFileBytes(at("icon.exe"));
+  ASSERT_GT(icon.size(), 26112u);
+  EXPECT_NE(Bytes(plain.begin(), plain.begin() + 26112), Bytes(icon.begin(), icon.begin() + 26112));
+  struct {
+    const char* archive;
+    const char* text;
+    const char* json;
+  } kinds[] = {{"plain.exe", "Stub:      this vellicor's\n", "\"stub\": \"ours\""},
+               {"icon.exe", "Stub:      this vellicor's, with another icon\n", "\"stub\": \"oursOtherIcon\""},
+               {"other.exe", "Stub:      another (not this vellicor's)\n", "\"stub\": \"other\""}};
+  for (const auto& k : kinds) {
+    Result r = run({"list", k.archive}, in());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(k.text), std::string::npos) << r.out;
+    r = run({"list", "--json", k.archive}, in());
+    EXPECT_NE(r.out.find(k.json), std::string::npos) << r.out;
+  }
+  Result r = run({"extract", "icon.exe", "-o", "out"}, in());
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(treeOf(at("out/src")), treeOf(at("src")));
+  EXPECT_EQ(run({"test", "-q", "icon.exe"}, in()).code, 0);
+  // The digest --version shows is the embedded stub's, whatever icon an archive got.
+  r = run({"--version"}, in());
+  EXPECT_NE(r.out.find("stub SHA-256 "), std::string::npos);
+}
 
 TEST_F(CliTool, RoundTripsThroughPackWithAndWithoutPassword) {
   makeFile(at("src/empty"), {});

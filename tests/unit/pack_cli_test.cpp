@@ -16,7 +16,9 @@
 #include "common/app_state.h"
 #include "core_support.h"
 #include "decode/crc.h"
+#include "encode/stub_icon.h"
 #include "encode_support.h"
+#include "icon_support.h"
 #include "tools/cli_commands.h"
 #include "tools/embedded_stub.h"
 #include "tools/pack_inputs.h"
@@ -262,6 +264,49 @@ TEST(PackInputs, CommentAndTimeConversion) {
   std::string cp;
   EXPECT_TRUE(utf8ToCp932("\xE3\x82\xBD", &cp));  // ソ
   EXPECT_EQ(cp, "\x83\x5C");
+}
+
+TEST_F(PackCli, TheIconGoesIntoTheStubBeforeTheFirstFileIsCodedAgainstIt) {
+  // A stub whose icon lies within the first 16,384 bytes, the first file's
+  // context; the file is those bytes as they are with the new icon, so it is
+  // stored against them and reads back only from the stub with that icon.
+  const std::string pe = peWithResources(37);
+  writeFileBytes(dir + "/icon-stub.exe", Bytes(pe.begin(), pe.end()));
+  const std::string ico = makeIco({pattern4()});
+  write("mine.ico", ico);
+  std::string expected = pe, why;
+  ASSERT_TRUE(replaceStubIcon(&expected, ico, &why)) << why;
+  write("head.bin", expected.substr(0, 16384) + "and a tail");
+  ASSERT_EQ(pack({"--stub", dir + "/icon-stub.exe", "--icon", dir + "/mine.ico", "-o", dir + "/out.exe",
+                  dir + "/head.bin"}),
+            0);
+  const Bytes archive = readFileBytes(dir + "/out.exe");
+  ASSERT_GT(archive.size(), 26112u);
+  EXPECT_EQ(std::string(archive.begin(), archive.begin() + 26112), expected);
+  std::vector<ReadEntry> back;
+  ASSERT_EQ(readBack(archive, "", &back), -1);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(std::string(back[0].content.begin(), back[0].content.end()), expected.substr(0, 16384) + "and a tail");
+  // The file's head is the stub's own head: stored as a prefix of slot 0,
+  // so the archive is small.
+  EXPECT_LT(archive.size(), 26112u + 200);
+
+  // Files that cannot be an icon, and one that is not there: refused
+  // before anything is written.
+  write("bad.ico", "BM this is a bitmap");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(pack({"--stub", dir + "/icon-stub.exe", "--icon", dir + "/bad.ico", "-o", dir + "/bad.exe",
+                  dir + "/head.bin"}),
+            1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot use the icon " + dir +
+                                                        "/bad.ico: it is not an icon file (.ico)"),
+            std::string::npos);
+  EXPECT_EQ(pack({"--stub", dir + "/icon-stub.exe", "--icon", dir + "/none.ico", "-o", dir + "/bad.exe",
+                  dir + "/head.bin"}),
+            4);
+  // A stub without an icon to replace.
+  EXPECT_EQ(pack({"--icon", dir + "/mine.ico", "-o", dir + "/bad.exe", dir + "/head.bin"}), 1);
+  EXPECT_TRUE(othersIn(dir, {"icon-stub.exe", "stub.exe", "mine.ico", "head.bin", "out.exe", "bad.ico"}).empty());
 }
 
 }  // namespace

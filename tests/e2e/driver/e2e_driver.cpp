@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -877,14 +878,16 @@ void cmdWaitDialog(const std::vector<Tok>& t) {
 }
 
 // expect-msgbox TEXT [caption T] [owner NAME|none] [buttons SET] [as NAME] [answer BUTTON]
+// [prefix yes] (the text only begins with TEXT: a system's error wording follows)
 void cmdExpectMsgbox(const std::vector<Tok>& t) {
   needArgs(t, 1, "expect-msgbox TEXT [caption T] [owner NAME|none] [buttons SET] [as NAME] [answer BUTTON]");
   requireStarted();
   std::string text = toSjis(t[1].text), caption, owner, buttons, answer, as;
-  bool hasCaption = false, hasOwner = false;
+  bool hasCaption = false, hasOwner = false, prefix = false;
   for (size_t i = 2; i + 1 < t.size(); i += 2) {
     const std::string& k = t[i].text;
     if (k == "caption") { caption = toSjis(t[i + 1].text); hasCaption = true; }
+    else if (k == "prefix") prefix = t[i + 1].text == "yes";
     else if (k == "owner") { owner = t[i + 1].text; hasOwner = true; }
     else if (k == "buttons") buttons = buttonsOf(t[i + 1].text);
     else if (k == "answer") answer = t[i + 1].text;
@@ -903,7 +906,7 @@ void cmdExpectMsgbox(const std::vector<Tok>& t) {
     if (!box) return false;
     HWND st = GetDlgItem(box, 0xFFFF);
     seen = winText(st);
-    if (seen == text) return true;
+    if (seen == text || (prefix && seen.compare(0, text.size(), text) == 0)) return true;
     if (box != wrongBox) { wrongBox = box; wrongSince = GetTickCount(); }
     if (GetTickCount() - wrongSince > 2000) fail("message box text " + show(seen) + ", wanted " + show(text));
     return false;
@@ -982,6 +985,45 @@ void cmdType(const std::vector<Tok>& t) {
   }
   DWORD_PTR r;
   SendMessageTimeoutA(h, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);  // after the posted characters
+}
+
+// Selects the first item of a combo box that begins with TEXT, as a click
+// in its list does (the control's own CB_SELECTSTRING).
+void cmdSelect(const std::vector<Tok>& t) {
+  needArgs(t, 2, "select NAME:ID TEXT");
+  HWND h = resolve(t[1].text);
+  std::wstring w = wideFrom(CP_UTF8, t[2].text);
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutW(h, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)w.c_str(), SMTO_ABORTIFHUNG, 5000, &r) ||
+      (LRESULT)r == CB_ERR)
+    fail("the combo box has no item " + t[2].text);
+}
+
+// Drops files on a window as the shell does: a WM_DROPFILES whose handle is
+// a DROPFILES block with the paths (wide). A global memory handle of this
+// process means nothing in the program's, so the block is written into the
+// program's own memory, where a fixed block's handle is its address.
+void cmdDrop(const std::vector<Tok>& t) {
+  needArgs(t, 2, "drop NAME PATH...");
+  requireStarted();
+  HWND h = findBound(t[1].text);
+  std::wstring list;
+  for (size_t i = 2; i < t.size(); ++i) list += wideFrom(CP_UTF8, t[i].text) + L'\0';
+  list += L'\0';
+  std::string block(sizeof(DROPFILES) + list.size() * sizeof(wchar_t), '\0');
+  DROPFILES* d = (DROPFILES*)block.data();
+  d->pFiles = sizeof(DROPFILES);
+  d->pt.x = 20;
+  d->pt.y = 20;
+  d->fNC = FALSE;
+  d->fWide = TRUE;
+  memcpy(d + 1, list.data(), list.size() * sizeof(wchar_t));
+  void* there = VirtualAllocEx(gProc.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  SIZE_T written = 0;
+  if (!there || !WriteProcessMemory(gProc.hProcess, there, block.data(), block.size(), &written) ||
+      written != block.size())
+    fail("cannot put the dropped names into the program");
+  if (!PostMessageW(h, WM_DROPFILES, (WPARAM)there, 0)) fail("the window takes no WM_DROPFILES");
 }
 
 void cmdScreenshot(const std::vector<Tok>& t) {
@@ -1148,6 +1190,9 @@ void runCommand(const std::vector<Tok>& t) {
   else if (c == "expect-exit") cmdExpectExit(t);
   else if (c == "kill") { requireStarted(); TerminateProcess(gProc.hProcess, 99); WaitForSingleObject(gProc.hProcess, 5000); gExitChecked = true; }
   else if (c == "screenshot") cmdScreenshot(t);
+  else if (c == "drop") cmdDrop(t);
+  else if (c == "select") cmdSelect(t);
+  else if (c == "sleep") { needArgs(t, 1, "sleep MS"); Sleep((DWORD)evalExpr(t[1].text)); }
   else if (c == "browse-select") {
     // Selects a folder in a folder dialog's tree, as the dialog's own
     // selection message does it (BFFM_SETSELECTIONA with a path).
