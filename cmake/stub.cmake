@@ -42,13 +42,16 @@ target_compile_options(vellicor_stub PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
     -ffunction-sections -Wall -Wno-unused-parameter -Wframe-larger-than=4096
-  $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-mregparm=3>>)
+  $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-mregparm=3 -U__stdcall
+    "-D__stdcall=__attribute__((__stdcall__,__regparm__(0)))">>)
 # -mregparm=3: the 32-bit build passes the first three integer arguments of
-# its own functions in registers, as the 64-bit one does by its ABI (about
-# 2 KB less code). The system's functions and every callback the system
-# calls are declared __stdcall and keep their stack arguments; the compiler
-# calls its own memory routines (ours, built with the same flag) the same
-# way, and libgcc's helpers through their fixed stack convention.
+# its own functions in registers, as the 64-bit one does by its ABI. The flag
+# would apply to __stdcall functions too, so __stdcall (behind WINAPI,
+# CALLBACK and the COM methods of the system headers) is redefined to keep
+# the system's convention: every system function and every callback the
+# system calls takes its arguments on the stack. The compiler calls its own
+# memory routines (ours, built with the same flag) in registers, and
+# libgcc's helpers through their fixed stack convention.
 # The shell and the stub's side of the seam (no hot path: the decoder and
 # the file layer keep -Os) are compiled for the smallest code: every one of
 # their functions is used, so they need no sections of their own (whose

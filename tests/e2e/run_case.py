@@ -142,7 +142,8 @@ class Env:
                       'executes 32-bit code, or 32-bit and 64-bit Wine with qemu-i386 8 or later '
                       f'({wine_setup.way_unavailable("i686-qemu")}). VELLICOR_E2E_WAY=x86_64 runs '
                       'the 64-bit test build instead, which proves nothing about the product')
-        if self.kind == 'x86_64' and os.environ.get('VELLICOR_REQUIRE_E2E') == '1':
+        if (self.kind == 'x86_64' and not getattr(self, 'windows_program', False)
+                and os.environ.get('VELLICOR_REQUIRE_E2E') == '1'):
             print('e2e: VELLICOR_REQUIRE_E2E=1 requires the 32-bit product stub; the 64-bit test '
                   'build does not count', flush=True)
             sys.exit(1)
@@ -283,7 +284,8 @@ def prepare_case(args, env, case, lines, work):
         # Built beside the driver (driver.cmake).
         'MARKER': os.path.join(os.path.dirname(args.driver), 'e2e_marker.exe'),
         # How the stub ran, for the benchmark cases' reports.
-        'WAY': f'{env.kind}: {describe(env.kind)}' if env.kind else 'none',
+        'WAY': (f'{env.kind}: {describe(env.kind)}' if env.kind and not getattr(env, 'windows_program', False)
+                else 'x86_64: a 64-bit Windows program under 64-bit Wine' if env.kind else 'none'),
     }
     for number, line in enumerate(lines, 1):
         text = line.rstrip('\r\n')
@@ -487,8 +489,11 @@ def main():
     ap.add_argument('--named-archive')
     ap.add_argument('--timeout', type=int, default=150)
     ap.add_argument('--tag', help='prefix of the work folder and screenshot names (a second way in one run)')
+    ap.add_argument('--windows-program', action='store_true',
+                    help='the case drives a 64-bit Windows program of ours (the maker), not the stub: '
+                         '64-bit Wine with the 64-bit driver; ${STUB} stays the product stub')
     args = ap.parse_args()
-    kind = which_stub(args.arch)
+    kind = 'x86_64' if args.windows_program else which_stub(args.arch)
     if args.which:
         print(kind or 'none')
         return 0
@@ -497,14 +502,23 @@ def main():
     for name in ('case', 'stub', 'driver', 'stub64', 'driver64', 'texts', 'tool', 'named_archive'):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
-    if kind == 'x86_64':
+    if args.windows_program:
+        if not args.driver64:
+            loud_skip('a 64-bit Windows program is to be driven, but no 64-bit driver was given (--driver64)')
+        args.driver = args.driver64
+    elif kind == 'x86_64':
         if not (args.stub64 and args.driver64):
             loud_skip('the 64-bit test build was asked for, but not given (--stub64, --driver64)')
         args.stub, args.driver = args.stub64, args.driver64
     env = Env(args.build, kind)
+    env.windows_program = args.windows_program
     if args.teardown:
         return teardown(env)
-    if kind:
+    if args.windows_program:
+        bar = '=' * 72
+        print(f'{bar}\n== PROGRAM UNDER TEST: a 64-bit Windows program of ours under 64-bit Wine '
+              f'(not the stub)\n{bar}', flush=True)
+    elif kind:
         announce(kind)
     if args.setup:
         return setup(env)
