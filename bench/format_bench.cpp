@@ -48,6 +48,7 @@
 
 #include "common/app_state.h"
 #include "archive/driver.h"
+#include "bench/bench_archive.h"
 #include "archive/header.h"
 #include "decode/code_tree.h"
 #include "encode/archive_writer.h"
@@ -175,15 +176,7 @@ std::string testArchive(const Corpus& c, const std::string& path, double* second
   std::string problem;
   const double start = now();
   try {
-    bind(&app.archiveFile, path.c_str());
-    openForReading(&app.archiveFile);
-    if (takeIoError()) failRead();
-    if (readStubImageAndSize()) failRead();
-    ByteString text = {};
-    readHeaderString(&text);
-    bsRelease(&text);
-    readHeaderString(&app.launchFile);
-    readPasswordFields();
+    benchOpenArchive(path.c_str());
     run = beginRun();
     size_t next = 0;
     while (!app.endOfArchive && problem.empty()) {
@@ -249,15 +242,7 @@ ExtractResult extractArchive(const Corpus& c, const std::string& path, const std
   }
   scripted::resetRun();
   try {
-    bind(&app.archiveFile, path.c_str());
-    openForReading(&app.archiveFile);
-    if (takeIoError()) failRead();
-    if (readStubImageAndSize()) failRead();
-    ByteString text = {};
-    readHeaderString(&text);
-    bsRelease(&text);
-    readHeaderString(&app.launchFile);
-    readPasswordFields();
+    benchOpenArchive(path.c_str());
     faultReset();
     const double start = now();
     extractAll(".\\");

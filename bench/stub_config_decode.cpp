@@ -13,6 +13,7 @@
 #include <time.h>
 
 #include "archive/driver.h"
+#include "bench/bench_archive.h"
 #include "archive/header.h"
 #include "common/app_state.h"
 #include "fileio/fatal.h"
@@ -33,15 +34,7 @@ static bool decodeOnce(const char* path, unsigned long long* bytes, double* seco
   *bytes = 0;
   const double start = now();
   try {
-    bind(&app.archiveFile, path);
-    openForReading(&app.archiveFile);
-    if (takeIoError()) failRead();
-    if (readStubImageAndSize()) failRead();
-    ByteString text = {};
-    readHeaderString(&text);
-    bsRelease(&text);
-    readHeaderString(&app.launchFile);
-    readPasswordFields();
+    benchOpenArchive(path);
     run = beginRun();
     while (!app.endOfArchive && ok) {
       readNextEntry(run, ".\\", &h);
