@@ -1336,6 +1336,17 @@ void runCommand(const std::vector<Tok>& t) {
     fprintf(f, "%.6f\n", seconds);
     fclose(f);
   }
+  else if (c == "wait-drive") {
+    // Waits until the system lists drive LETTER. Wine answers the list
+    // through its mount manager, a service of the session that may still be
+    // starting when the first program runs; until then the list is empty,
+    // and so is the shell's "My Computer".
+    needArgs(t, 1, "wait-drive LETTER");
+    const int bit = (t[1].text[0] | 0x20) - 'a';
+    if (t[1].text.size() != 1 || bit < 0 || bit > 25) scriptError("wait-drive takes one drive letter");
+    if (!poll([&] { return (GetLogicalDrives() >> bit & 1) != 0; }, gTimeoutMs, "drive " + t[1].text, true))
+      fail("the system lists no drive " + t[1].text);
+  }
   else if (c == "make-folder") { needArgs(t, 1, "make-folder PATH"); CreateDirectoryW(w932(toSjis(t[1].text)).c_str(), nullptr); }
   else if (c == "write-file") {
     needArgs(t, 2, "write-file PATH TEXT");
