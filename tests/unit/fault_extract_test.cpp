@@ -14,6 +14,7 @@
 #include "archive/entries.h"
 #include "archive/header.h"
 #include "common/app_state.h"
+#include "core_run_support.h"
 #include "core_support.h"
 #include "encode_support.h"
 #include "fault_support.h"
@@ -49,23 +50,8 @@ struct FaultExtract : ::testing::Test {
   // Opens the archive as start-up does, arms `plan`, extracts into a fresh
   // folder and reports how the run ended and what it left.
   Outcome extract(const char* plan) {
-    // A fatal exit unwound the last run and left its blocks behind: the
-    // strings that outlive a run first, then the rest.
-    scripted::resetRun();
-    bsRelease(const_cast<ByteString*>(previousEntryName()));
-    freeLiveBlocks();
     const std::string target = dir + "/t";
-    fs::remove_all(target);
-    fs::create_directory(target);
-    fs::current_path(target);
-    bind(&app.archiveFile, archive.c_str());
-    openForReading(&app.archiveFile);
-    EXPECT_EQ(readStubImageAndSize(), 0u);
-    ByteString text = {};
-    readHeaderString(&text);
-    readHeaderString(&app.launchFile);
-    readPasswordFields();
-    bsRelease(&text);
+    startCoreRun(archive, target);
     faultReset();
     EXPECT_TRUE(faultArmFromText(plan)) << plan;
     Outcome r = {false, 0, MsgFinished, {}};

@@ -17,6 +17,7 @@
 #include "archive/entries.h"
 #include "archive/header.h"
 #include "common/app_state.h"
+#include "core_run_support.h"
 #include "core_support.h"
 #include "encode_support.h"
 #include "fault_support.h"
@@ -125,20 +126,7 @@ struct FolderWalk : ::testing::Test {
   // `during` called at every status line (what happens to the disk
   // meanwhile), and counts the calls of the run.
   WalkRun extract(std::function<void(const scripted::Status&)> during = nullptr, const char* plan = "") {
-    scripted::resetRun();
-    bsRelease(const_cast<ByteString*>(previousEntryName()));
-    freeLiveBlocks();
-    fs::remove_all(target);
-    fs::create_directory(target);
-    fs::current_path(target);
-    bind(&app.archiveFile, archive.c_str());
-    openForReading(&app.archiveFile);
-    EXPECT_EQ(readStubImageAndSize(), 0u);
-    ByteString text = {};
-    readHeaderString(&text);
-    readHeaderString(&app.launchFile);
-    readPasswordFields();
-    bsRelease(&text);
+    startCoreRun(archive, target);
     scripted::onStatus = during;
     faultReset();
     EXPECT_TRUE(faultArmFromText(plan)) << plan;
